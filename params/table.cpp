@@ -1,0 +1,1 @@
+// The parameter table lands here.

@@ -1,0 +1,94 @@
+// Shared helpers of the test programs.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sim/sim.h"
+
+namespace vtx::test {
+
+// A fresh directory, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    std::string write(const std::string& name, const std::string& text) const;
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<uint8_t> read_file(const std::string& path);
+std::string read_text(const std::string& path);
+
+// A stream whose contents a test reads back: a temporary file.
+class CapturedStream {
+public:
+    CapturedStream();
+    ~CapturedStream();
+    CapturedStream(const CapturedStream&) = delete;
+    CapturedStream& operator=(const CapturedStream&) = delete;
+
+    std::FILE* get() const { return file_; }
+    std::string text() const;
+
+private:
+    std::FILE* file_;
+};
+
+// An input stream that holds `text`.
+class InputStream {
+public:
+    explicit InputStream(const std::string& text);
+    ~InputStream();
+    InputStream(const InputStream&) = delete;
+    InputStream& operator=(const InputStream&) = delete;
+
+    std::FILE* get() const { return file_; }
+
+private:
+    std::FILE* file_;
+};
+
+// A simulated platform installed as the process's platform for the lifetime
+// of the object.
+class SimInstalled {
+public:
+    SimInstalled();
+    ~SimInstalled();
+    SimInstalled(const SimInstalled&) = delete;
+    SimInstalled& operator=(const SimInstalled&) = delete;
+
+    sim::SimPlatform& sim() { return sim_; }
+    sim::SimPlatform* operator->() { return &sim_; }
+
+private:
+    sim::SimPlatform sim_;
+};
+
+// Commands of the trace with this opcode (and vendor sub-command, CDB byte
+// 4, unless -1).
+std::vector<sim::TraceEntry> commands(const sim::SimPlatform& sim, int opcode,
+                                      int sub_command = -1);
+// Flash writes in the trace: the data-write commands, each with the address
+// set before it.
+struct FlashWrite {
+    uint32_t address;
+    uint32_t length;
+};
+std::vector<FlashWrite> flash_writes(const sim::SimPlatform& sim);
+
+// The CDB bytes as "E2 00 00 ..." for readable failure messages.
+std::string hex(const uint8_t* bytes, size_t n);
+
+}  // namespace vtx::test

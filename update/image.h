@@ -1,0 +1,35 @@
+// Firmware and rescue image files: header, payload CRC-32, size, and the check
+// that an image fits the connected chip and slot.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "device/transport.h"
+
+namespace vtx {
+
+// CRC-32 of IEEE 802.3, folded chunk by chunk: crc32_update(crc32_update(0,
+// a), b) equals the CRC of a followed by b. The table is built on first use.
+uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length);
+
+// Reads the file's first 4096 bytes, copies the first 2048 into `header`, and
+// verifies the payload CRC. 0 or -1.
+int fw_read_header(const char* path, uint8_t* header);
+
+// The file's size in bytes, or -1.
+int32_t fw_file_size(const char* path);
+
+// Whether the image at `path` fits the chip behind `handle` and the slot
+// (rescue_slot true: rescue, false: main). 0, -1, or the chip id read's code.
+int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot);
+
+// The chip variant an image must carry for chip_id and chip_rev; -1 for none.
+int fw_expected_variant(uint32_t chip_id, uint32_t chip_rev);
+
+// Whether a header fits the layout the download walks: lead_offset 0,
+// body_offset equal to lead_length, lead_length and the body length multiples
+// of 4096, and a file at least as long as its lead region.
+bool fw_layout_fits(const ImageHeader& header, uint32_t file_size);
+
+}  // namespace vtx
