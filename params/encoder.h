@@ -11,9 +11,18 @@ constexpr uint32_t PARAMETER_AREA_SIZE = 2048;
 
 // Bytes the entries need when encoded, the byte after the last record not
 // included. A file whose entries need more than the area holds is refused.
+// Entries whose id names no usable parameter are not encoded and need none.
 uint32_t param_encoded_size(const ParameterEntry* entries, int count);
 
+// Encodes the entries, in order, into the zero-filled 2048-byte `area`. 0, or
+// -1 when the records do not all fit: the area then holds the records before
+// the first one that did not fit, whole, and nothing is written past its end.
 int param_pack_area(const ParameterEntry* entries, int count, uint8_t* area);
+
+// The USB string descriptor of `text` (length byte, 3, then each character as
+// a byte and a 0) with at most `size` bytes of characters; clears `size` bytes
+// at `destination` first and returns the descriptor's length, which may be
+// `size` + 2: the destination must hold that many.
 int param_make_usb_string(const char* text, uint8_t* destination, int size);
 
 }  // namespace vtx

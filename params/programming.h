@@ -8,8 +8,19 @@
 
 namespace vtx {
 
+// Reads the header block and copies `length` bytes (at most 2048) of its
+// parameter half into `destination`. 0, -1 (no memory, a length beyond the
+// half), or the read's failure code; on failure nothing is copied.
 int param_read_area(DeviceHandle* handle, uint8_t* destination, uint32_t length);
+// Programs the 2048-byte `area` (length 2048) into the parameter half of the
+// header block, keeping the image half as read from the bridge, with
+// read-back and up to four attempts. 0, -1 (no memory, another length, a
+// read-back that never matched), or the failure code of a read or write.
 int param_write_area(DeviceHandle* handle, const uint8_t* area, uint32_t length);
+// Loads and checks the parameter file at `path` and, unless `validate_only`,
+// programs it. An absent or empty path is 0 with nothing done. A file whose
+// records need more than the area holds is refused with -1 in both modes, so
+// the validation run stops an update before anything is written.
 int param_apply_file(DeviceHandle* handle, const char* path, uint8_t validate_only);
 
 }  // namespace vtx

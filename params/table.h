@@ -30,5 +30,8 @@ const ParameterDef* param_find_by_name(const char* name);
 const ParameterDef* param_find_by_id(uint8_t id);
 // Whether a record's type can be parsed and encoded (0 to 5).
 bool param_type_usable(uint8_t type);
+// The record of `id` when it names a parameter that can be encoded, else null
+// (ids of 57 or more and the OBSOLETED ids).
+const ParameterDef* param_find_usable(uint8_t id);
 
 }  // namespace vtx
