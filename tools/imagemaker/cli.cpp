@@ -1,0 +1,226 @@
+#include "tools/imagemaker/cli.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "tools/imagemaker/image_builder.h"
+
+namespace vtx::imagemaker {
+
+namespace {
+
+const char USAGE[] =
+    "Usage: vtx_imagemaker COMMAND [ARGUMENTS] [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  firmware            a main image (main format)\n"
+    "  rescue              a rescue image, in the format its chip takes\n"
+    "  led                 an LED image (\"SDEL\" header)\n"
+    "  damaged KIND        an image broken on purpose; KIND is one of the list below\n"
+    "  pack-params CFG OUT the 2048-byte parameter area a parameter file encodes to\n"
+    "  show-params AREA    an area file (or a 4096-byte header block) as parameter-file text\n"
+    "  info FILE           the header fields of an image or LED image\n"
+    "  help                this text\n"
+    "\n"
+    "Options of firmware, rescue and the damaged images:\n"
+    "  --chip-id ID        chip id register value, e.g. 0xA0020001 (with --chip-rev)\n"
+    "  --chip-rev REV      chip revision (upper 16 bits of the revision register), default 0\n"
+    "  --variant N         chip variant code instead of --chip-id\n"
+    "  --format F          rescue only: 'rescue' (signature 0x79817981) or 'main' (marked 0xFE);\n"
+    "                      default: the format the chip takes\n"
+    "  --version X.Y.Z     version the firmware reports, default 1.0.0\n"
+    "  --date YYYYMMDD     build date it reports, default 20240101\n"
+    "  --size BYTES        body size, a multiple of 4096, default 65536\n"
+    "  --body-address A    flash address of the body (default 0x8C010000 firmware,\n"
+    "                      0x8C200000 rescue)\n"
+    "  --seed N            content seed, default 1 (firmware) or 2 (rescue)\n"
+    "  --slot S            damaged only: base the image on a 'main' or 'rescue' image\n"
+    "  --out FILE          the file to write (required)\n"
+    "\n"
+    "Options of led and the damaged LED images:\n"
+    "  --address A         flash address of the file's first byte, default 0x8C300000\n"
+    "  --size BYTES        file size, at least 64, default 5000\n"
+    "  --seed N            content seed, default 1\n"
+    "  --out FILE          the file to write (required)\n"
+    "\n"
+    "Exit codes: 0 done, 1 a file could not be made or was refused, 2 wrong command line.\n";
+
+void print_damage_kinds(std::FILE* stream) {
+    std::fprintf(stream, "\nDamaged images (KIND):\n");
+    for (const auto& kind : image_damage_kinds()) {
+        std::fprintf(stream, "  %-26s %s\n", kind.name, kind.what);
+    }
+    for (const auto& kind : led_damage_kinds()) {
+        std::fprintf(stream, "  %-26s %s\n", kind.name, kind.what);
+    }
+}
+
+// Splits "--key value" pairs; false for a stray word or a key without value.
+bool parse_options(int argc, char** argv, int first, OptionMap& options, std::string& error) {
+    for (int i = first; i < argc; i += 2) {
+        std::string key = argv[i];
+        if (key.rfind("--", 0) != 0 || key.size() == 2) {
+            error = "unexpected argument '" + key + "'";
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = "option " + key + " needs a value";
+            return false;
+        }
+        if (!options.emplace(key.substr(2), argv[i + 1]).second) {
+            error = "option " + key + " given twice";
+            return false;
+        }
+    }
+    return true;
+}
+
+int pack_params(const std::string& cfg, const std::string& out_path, std::FILE* out,
+                std::string& error) {
+    std::vector<uint8_t> area;
+    if (build_parameter_area(cfg, area, error) != 0) {
+        error = cfg + ": " + error;
+        return EXIT_REFUSED;
+    }
+    if (!write_binary_file(out_path, area)) {
+        error = "cannot write " + out_path;
+        return EXIT_REFUSED;
+    }
+    std::fprintf(out, "wrote %s: parameter area of %s, %zu bytes\n", out_path.c_str(), cfg.c_str(),
+                 area.size());
+    return EXIT_OK;
+}
+
+int show_params(const std::string& path, std::FILE* out, std::string& error) {
+    std::vector<uint8_t> area;
+    if (!read_binary_file(path, area)) {
+        error = "cannot read " + path;
+        return EXIT_REFUSED;
+    }
+    std::string text;
+    int result = format_parameter_area(area, text, error);
+    std::fputs(text.c_str(), out);
+    if (result != 0) {
+        error = path + ": " + error;
+        return EXIT_REFUSED;
+    }
+    return EXIT_OK;
+}
+
+// Subcommands with positional arguments, then options.
+struct Command {
+    const char* name;
+    int positionals;
+};
+constexpr Command COMMANDS[] = {
+    {"firmware", 0},    {"rescue", 0},      {"led", 0},  {"damaged", 1},
+    {"pack-params", 2}, {"show-params", 1}, {"info", 1},
+};
+
+int dispatch(const std::string& name, const std::vector<std::string>& args,
+             const OptionMap& options, std::FILE* out, std::string& error) {
+    if (name == "firmware" || name == "rescue")
+        return run_image_command(name, options, out, error);
+    if (name == "led")
+        return run_led_command(options, out, error);
+    if (name == "damaged")
+        return run_damaged_command(args[0], options, out, error);
+    if (!options.empty()) {
+        error = name + " takes no options";
+        return EXIT_USAGE;
+    }
+    if (name == "pack-params")
+        return pack_params(args[0], args[1], out, error);
+    if (name == "show-params")
+        return show_params(args[0], out, error);
+    return run_info_command(args[0], out, error);
+}
+
+}  // namespace
+
+bool parse_u32(const std::string& text, uint32_t* value) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
+        return false;
+    // Hexadecimal only with its prefix: a leading zero is not octal here.
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long parsed = std::strtoull(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+    if (hex && !std::isxdigit(static_cast<unsigned char>(text[2])))
+        return false;
+    if (errno != 0 || *end != '\0' || parsed > 0xFFFFFFFFull)
+        return false;
+    *value = uint32_t(parsed);
+    return true;
+}
+
+bool parse_version(const std::string& text, uint32_t* major, uint32_t* minor, uint32_t* patch) {
+    uint32_t* fields[] = {major, minor, patch};
+    size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+        size_t dot = i < 2 ? text.find('.', start) : text.size();
+        if (dot == std::string::npos)
+            return false;
+        std::string part = text.substr(start, dot - start);
+        if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        if (part.size() > 9)
+            return false;
+        *fields[i] = uint32_t(std::strtoul(part.c_str(), nullptr, 10));
+        start = dot + 1;
+    }
+    return true;
+}
+
+bool parse_date(const std::string& text, uint32_t* date) {
+    if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    uint32_t value = uint32_t(std::strtoul(text.c_str(), nullptr, 10));
+    uint32_t month = value / 100 % 100;
+    uint32_t day = value % 100;
+    if (month < 1 || month > 12 || day < 1 || day > 31)
+        return false;
+    *date = value;
+    return true;
+}
+
+int imagemaker_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
+    if (argc < 2) {
+        std::fputs("vtx_imagemaker: no command given\n\n", err);
+        std::fputs(USAGE, err);
+        return EXIT_USAGE;
+    }
+    std::string name = argv[1];
+    if (name == "help" || name == "--help" || name == "-h") {
+        std::fputs(USAGE, out);
+        print_damage_kinds(out);
+        return EXIT_OK;
+    }
+    const Command* command = nullptr;
+    for (const Command& candidate : COMMANDS) {
+        if (name == candidate.name)
+            command = &candidate;
+    }
+    std::string error;
+    std::vector<std::string> args;
+    OptionMap options;
+    int code = EXIT_USAGE;
+    if (command == nullptr) {
+        error = "unknown command '" + name + "' (try --help)";
+    } else if (argc - 2 < command->positionals) {
+        error = name + " needs " + std::to_string(command->positionals) + " argument(s)";
+    } else {
+        for (int i = 0; i < command->positionals; ++i)
+            args.push_back(argv[2 + i]);
+        if (parse_options(argc, argv, 2 + command->positionals, options, error)) {
+            code = dispatch(name, args, options, out, error);
+        }
+    }
+    if (code != EXIT_OK)
+        std::fprintf(err, "vtx_imagemaker: %s\n", error.c_str());
+    return code;
+}
+
+}  // namespace vtx::imagemaker

@@ -1,0 +1,173 @@
+#include "tools/imagemaker/image_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "update/image.h"
+#include "vtx/bytes.h"
+
+namespace vtx::imagemaker {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Lead region and body come from different streams of the same seed, so two
+// images with different seeds differ everywhere.
+constexpr uint32_t FILLER_STREAM = 0x9E3779B9;
+
+void put_version(uint8_t* header, const FirmwareVersion& version) {
+    firmware_version_to_bytes(version, header + HEADER_VERSION_OFFSET);
+}
+
+}  // namespace
+
+// The lead region (header, then filler) followed by the body; the header
+// describes exactly that file.
+std::vector<uint8_t> build_image_with_lead(const ImageSpec& spec, uint32_t lead_length) {
+    lead_length = std::max(lead_length, IMAGE_HEADER_SIZE);
+    std::vector<uint8_t> file = pseudo_random_bytes(spec.seed ^ FILLER_STREAM, lead_length);
+    std::vector<uint8_t> body = pseudo_random_bytes(spec.seed, spec.body_size);
+    file.insert(file.end(), body.begin(), body.end());
+    std::fill(file.begin(), file.begin() + IMAGE_HEADER_SIZE, uint8_t(0));
+
+    ImageHeader header;
+    header.signature = spec.signature;
+    header.image_type = spec.image_type;
+    header.chip_variant = spec.chip_variant;
+    header.payload_offset = lead_length;
+    header.payload_length = spec.body_size;
+    header.body_offset = lead_length;
+    header.body_address = spec.body_address;
+    header.lead_offset = 0;
+    header.lead_address = spec.lead_address;
+    header.lead_length = lead_length;
+    put_version(file.data(), spec.version);
+    set_image_header(file, header, true);
+    return file;
+}
+
+int variant_for_chip(uint32_t chip_id, uint32_t chip_rev) {
+    return fw_expected_variant(chip_id, chip_rev);
+}
+
+bool chip_takes_rescue_format(uint32_t chip_id) {
+    return chip_id >= 0xA0010001 && chip_id <= 0xA0010003;
+}
+
+bool variant_takes_rescue_format(uint8_t chip_variant) {
+    return chip_variant == 2 || chip_variant == 3;
+}
+
+ImageSpec firmware_spec(uint8_t chip_variant, const FirmwareVersion& version) {
+    ImageSpec spec;
+    spec.chip_variant = chip_variant;
+    spec.version = version;
+    return spec;
+}
+
+ImageSpec rescue_spec(uint8_t chip_variant, const FirmwareVersion& version) {
+    ImageSpec spec = firmware_spec(chip_variant, version);
+    spec.body_address = RESCUE_BODY_ADDRESS;
+    if (variant_takes_rescue_format(chip_variant)) {
+        spec.signature = MODE_RESCUE;
+    } else {
+        spec.image_type = IMAGE_TYPE_RESCUE_IN_MAIN;
+    }
+    spec.seed = 2;
+    return spec;
+}
+
+ImageSpec firmware_spec_for_chip(uint32_t chip_id, uint32_t chip_rev) {
+    int variant = variant_for_chip(chip_id, chip_rev);
+    return firmware_spec(uint8_t(variant < 0 ? 0 : variant));
+}
+
+ImageSpec rescue_spec_for_chip(uint32_t chip_id, uint32_t chip_rev) {
+    int variant = variant_for_chip(chip_id, chip_rev);
+    ImageSpec spec = rescue_spec(uint8_t(variant < 0 ? 0 : variant));
+    // The chip id, not the variant, decides the rescue format.
+    spec.signature = chip_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
+    spec.image_type = chip_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
+    return spec;
+}
+
+std::vector<uint8_t> build_firmware_image(const ImageSpec& spec) {
+    return build_image_with_lead(spec, LEAD_LENGTH);
+}
+
+ImageHeader image_header_of(const std::vector<uint8_t>& file) {
+    if (file.size() < IMAGE_HEADER_SIZE)
+        return {};
+    return image_header_from_bytes(file.data());
+}
+
+uint32_t payload_crc_of(const std::vector<uint8_t>& file, const ImageHeader& header) {
+    uint64_t start = header.payload_offset;
+    if (start + header.payload_length > file.size())
+        return 0;
+    return crc32_update(0, file.data() + start, header.payload_length);
+}
+
+void set_image_header(std::vector<uint8_t>& file, const ImageHeader& header, bool recompute_crc) {
+    if (file.size() < IMAGE_HEADER_SIZE)
+        return;
+    ImageHeader fields = header;
+    if (recompute_crc)
+        fields.payload_crc = payload_crc_of(file, fields);
+    image_header_to_bytes(fields, file.data());
+}
+
+std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length) {
+    std::vector<uint8_t> bytes(length);
+    uint32_t state = seed == 0 ? 1 : seed;
+    for (size_t i = 0; i < length; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        bytes[i] = uint8_t(state >> 24);
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> build_led_image(const LedSpec& spec) {
+    uint32_t size = spec.size < LED_HEADER_SIZE ? LED_HEADER_SIZE : spec.size;
+    std::vector<uint8_t> file = pseudo_random_bytes(spec.seed ^ FILLER_STREAM, size);
+    std::fill(file.begin(), file.begin() + LED_HEADER_SIZE, uint8_t(0));
+    LedImageHeader header;
+    header.signature = LED_SIGNATURE;
+    header.flash_address = spec.flash_address;
+    header.length_a = LED_HEADER_SIZE;
+    header.length_b = size - LED_HEADER_SIZE;
+    led_header_to_bytes(header, file.data());
+    return file;
+}
+
+bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file)
+        return false;
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+        return false;
+    }
+    return std::fclose(file.release()) == 0;
+}
+
+bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return false;
+    bytes.clear();
+    uint8_t chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    return std::ferror(file.get()) == 0;
+}
+
+}  // namespace vtx::imagemaker

@@ -1,0 +1,150 @@
+// Builds image files in memory: firmware and rescue images in either format,
+// LED images, deliberately damaged variants of both, and parameter areas. The
+// vtx_imagemaker program writes what these build; tests build their images
+// with the same functions, so a test image and a shipped one are made alike.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vtx/records.h"
+
+namespace vtx::imagemaker {
+
+// Flash map of the images this tool makes. The lead region always lands on
+// the header block; the two bodies and the LED image sit apart so that no
+// image overwrites another.
+constexpr uint32_t MAIN_BODY_ADDRESS = 0x8C010000;    // up to 0x8C1FFFFF
+constexpr uint32_t RESCUE_BODY_ADDRESS = 0x8C200000;  // up to 0x8C2FFFFF
+constexpr uint32_t LED_IMAGE_ADDRESS = 0x8C300000;    // up to 0x8C30FFFF
+constexpr uint32_t MAIN_BODY_LIMIT = RESCUE_BODY_ADDRESS - MAIN_BODY_ADDRESS;
+constexpr uint32_t RESCUE_BODY_LIMIT = LED_IMAGE_ADDRESS - RESCUE_BODY_ADDRESS;
+
+constexpr uint32_t LEAD_LENGTH = 4096;  // 2048-byte header + 2048 filler bytes
+constexpr uint32_t DEFAULT_BODY_SIZE = 65536;
+constexpr uint32_t DEFAULT_LED_SIZE = 5000;
+
+// Header bytes 64 to 83: five little-endian words (major, minor, patch,
+// spare, build date) that the running firmware reports as its version.
+constexpr uint32_t HEADER_VERSION_OFFSET = 64;
+
+// What goes into a firmware or rescue image.
+struct ImageSpec {
+    uint32_t signature = MODE_MAIN;  // MODE_RESCUE: rescue image in rescue format
+    uint8_t image_type = 0;          // IMAGE_TYPE_RESCUE_IN_MAIN: rescue image in main format
+    uint8_t chip_variant = 13;
+    FirmwareVersion version{1, 0, 0, 0, 20240101};
+    uint32_t body_size = DEFAULT_BODY_SIZE;  // a multiple of 4096, 0 allowed
+    uint32_t body_address = MAIN_BODY_ADDRESS;
+    uint32_t lead_address = HEADER_BLOCK_ADDRESS;
+    uint32_t seed = 1;  // pseudo-random body and filler content
+};
+
+// The variant a chip expects (as fw_expected_variant), -1 for none.
+int variant_for_chip(uint32_t chip_id, uint32_t chip_rev);
+// Whether a chip takes its rescue image in rescue format (signature
+// MODE_RESCUE) rather than in main format marked IMAGE_TYPE_RESCUE_IN_MAIN.
+bool chip_takes_rescue_format(uint32_t chip_id);
+// The same, by the variant the images carry (2 and 3).
+bool variant_takes_rescue_format(uint8_t chip_variant);
+
+// A main image for the variant, body at MAIN_BODY_ADDRESS.
+ImageSpec firmware_spec(uint8_t chip_variant,
+                        const FirmwareVersion& version = {1, 0, 0, 0, 20240101});
+// A rescue image for the variant, in the format its chip takes, body at
+// RESCUE_BODY_ADDRESS.
+ImageSpec rescue_spec(uint8_t chip_variant,
+                      const FirmwareVersion& version = {1, 0, 0, 0, 20240101});
+// The same by chip id and chip revision; the variant of a chip outside the
+// table is 0, which no chip accepts.
+ImageSpec firmware_spec_for_chip(uint32_t chip_id, uint32_t chip_rev);
+ImageSpec rescue_spec_for_chip(uint32_t chip_id, uint32_t chip_rev);
+
+// The image file: lead region (header, then filler) followed by the body;
+// lead_offset 0, body_offset = lead_length = 4096, payload = body, with its
+// CRC-32.
+std::vector<uint8_t> build_firmware_image(const ImageSpec& spec);
+// The same with a lead region of `lead_length` bytes (body_offset and
+// payload_offset follow it; at least 2048); lengths that are not multiples of 4096 make an
+// image the update refuses.
+std::vector<uint8_t> build_image_with_lead(const ImageSpec& spec, uint32_t lead_length);
+
+// The interpreted header fields of an image file (at least 2048 bytes).
+ImageHeader image_header_of(const std::vector<uint8_t>& file);
+// Rewrites the interpreted header fields, leaving the other header bytes as
+// they are; with `recompute_crc` the payload CRC follows the new payload
+// range (0 when the range does not lie inside the file).
+void set_image_header(std::vector<uint8_t>& file, const ImageHeader& header,
+                      bool recompute_crc = true);
+// CRC-32 of the payload range a header names, as the reader computes it; 0
+// when the range does not lie inside the file.
+uint32_t payload_crc_of(const std::vector<uint8_t>& file, const ImageHeader& header);
+
+// Damaged images. Each kind breaks one thing and keeps the rest valid (CRC
+// included, unless the CRC is the damage).
+enum class ImageDamage {
+    kWrongCrc,               // payload_crc off by one bit
+    kWrongSignature,         // neither MODE_MAIN nor MODE_RESCUE
+    kWrongVariant,           // variant 0, which no chip expects
+    kMainMarkedRescue,       // main format marked IMAGE_TYPE_RESCUE_IN_MAIN
+    kLeadOffsetNotZero,      // lead_offset 4096
+    kBodyOffsetNotLead,      // body_offset 8192, lead_length 4096
+    kLeadLengthUnaligned,    // lead region of 6144 bytes, body_offset 6144
+    kBodyLengthUnaligned,    // 2048 trailing bytes after the body
+    kFileShorterThanLead,    // lead_length = body_offset = file size + 4096
+    kShortFile,              // the first 3000 bytes only
+    kNegativePayloadOffset,  // payload_offset 0x80000000
+    kPayloadPastEnd,         // payload_offset beyond the end of the file
+};
+struct ImageDamageName {
+    ImageDamage kind;
+    const char* name;
+    const char* what;
+};
+// Every kind with its command-line name and a one-line description.
+const std::vector<ImageDamageName>& image_damage_kinds();
+std::vector<uint8_t> build_damaged_image(const ImageSpec& spec, ImageDamage damage);
+
+// What goes into an LED image: "SDEL" header, then pseudo-random content.
+struct LedSpec {
+    uint32_t flash_address = LED_IMAGE_ADDRESS;
+    uint32_t size = DEFAULT_LED_SIZE;  // whole file, at least 64 bytes
+    uint32_t seed = 1;
+};
+// length_a covers the 64-byte header and length_b the rest, so that their
+// sum is the file size.
+std::vector<uint8_t> build_led_image(const LedSpec& spec);
+
+enum class LedDamage {
+    kWrongSignature,      // begins with "LEDS"
+    kSizeMismatch,        // length_b one more than the file holds
+    kShortFile,           // 40 bytes
+    kReachesHeaderBlock,  // target range covers 0x8C004000
+};
+struct LedDamageName {
+    LedDamage kind;
+    const char* name;
+    const char* what;
+};
+const std::vector<LedDamageName>& led_damage_kinds();
+std::vector<uint8_t> build_damaged_led_image(const LedSpec& spec, LedDamage damage);
+
+// The 2048-byte parameter area a parameter file encodes to. 0, or -1 with a
+// one-line reason in `error` when the update tool would refuse the file.
+int build_parameter_area(const std::string& cfg_path, std::vector<uint8_t>& area,
+                         std::string& error);
+// Parameter-file text of an area (2048 bytes, or a 4096-byte header block
+// whose upper half is the area). 0, or -1 with the reason in `error`; `text`
+// then holds the records decoded before the fault.
+int format_parameter_area(const std::vector<uint8_t>& area, std::string& text, std::string& error);
+
+// Deterministic filler: `length` bytes from a xorshift generator seeded with
+// `seed` (0 is taken as 1).
+std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length);
+
+// Whole-file helpers; false when the file cannot be written or read.
+bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes);
+bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes);
+
+}  // namespace vtx::imagemaker

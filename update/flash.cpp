@@ -1,0 +1,85 @@
+#include "update/flash.h"
+
+#include <cstring>
+
+#include "device/bridge.h"
+#include "update/image.h"
+#include "vtx/buffer.h"
+#include "vtx/bytes.h"
+
+namespace vtx {
+
+namespace {
+
+constexpr int VERIFY_ATTEMPTS = 4;
+
+// One write-and-read-back cycle: 0, -1 for a mismatch, or the transport's code.
+int write_and_compare(DeviceHandle* handle, uint32_t address, const uint8_t* data, uint32_t length,
+                      Buffer& readback) {
+    int result = flash_write(handle, address, data, length);
+    if (result != 0)
+        return result;
+    result = dev_memory_read(handle, read_window(address), readback.data(), length);
+    if (result != 0)
+        return result;
+    if (length != 0 && std::memcmp(readback.data(), data, length) != 0)
+        return -1;
+    return 0;
+}
+
+}  // namespace
+
+int flash_write(DeviceHandle* handle, uint32_t address, const uint8_t* data, uint32_t length) {
+    // The bridge programs whole 4096-byte units; anything else is refused
+    // before the address is even set.
+    if ((length & (FLASH_UNIT - 1)) != 0)
+        return -1;
+
+    uint8_t address_bytes[4];
+    store_le32(address_bytes, address);
+    VendorCommand set_address =
+        vendor_command(OP_VENDOR_WRITE, SUB_SET_FLASH_ADDRESS, address, sizeof address_bytes);
+    int result = dev_send(handle, set_address, address_bytes, sizeof address_bytes, DIR_OUT,
+                          DEV_TIMEOUT, nullptr);
+    if (result != 0)
+        return result;
+
+    VendorCommand write = vendor_command(OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE, 0, length);
+    // dev_send takes a mutable pointer for both directions; an out-phase
+    // leaves the data as it was.
+    return dev_send(handle, write, const_cast<uint8_t*>(data), static_cast<int32_t>(length),
+                    DIR_OUT, DEV_TIMEOUT, nullptr);
+}
+
+int flash_write_verify(DeviceHandle* handle, uint32_t address, const uint8_t* data,
+                       uint32_t length) {
+    Buffer readback;
+    if (!buffer_alloc(readback, length))
+        return -1;
+    // No erase and no pause between attempts: each one rewrites the whole
+    // range and reads it back.
+    int result = -1;
+    for (int attempt = 0; attempt < VERIFY_ATTEMPTS; ++attempt) {
+        result = write_and_compare(handle, address, data, length, readback);
+        if (result == 0)
+            break;
+    }
+    return result;
+}
+
+int flash_write_header_block(DeviceHandle* handle, const char* image_path) {
+    Buffer block;
+    if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
+        return -1;
+    int result =
+        dev_memory_read(handle, read_window(HEADER_BLOCK_ADDRESS), block.data(), HEADER_BLOCK_SIZE);
+    if (result != 0)
+        return result;
+    // The image's header replaces the lower half; the bridge's parameters in
+    // the upper half go back as they came.
+    if (fw_read_header(image_path, block.data()) != 0)
+        return -1;
+    return flash_write_verify(handle, HEADER_BLOCK_ADDRESS, block.data(), HEADER_BLOCK_SIZE);
+}
+
+}  // namespace vtx
