@@ -23,15 +23,17 @@ constexpr uint32_t IMAGE_VERSION_OFFSET = 64;
 
 // Platform error codes the simulation gives (the Windows values).
 constexpr int SIM_ERROR_FILE_NOT_FOUND = 2;
+constexpr int SIM_ERROR_INVALID_HANDLE = 6;
 constexpr int SIM_ERROR_GEN_FAILURE = 31;
+constexpr int SIM_ERROR_INVALID_PARAMETER = 87;
 constexpr int SIM_ERROR_SEM_TIMEOUT = 121;
 constexpr int SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;
 
 // The drive behind a bridge.
 struct DriveConfig {
     std::string serial = "SIM0000000000001";  // up to 20 characters
-    std::string firmware = "1.0";              // up to 8
-    std::string model = "Simulated SSD";       // up to 40
+    std::string firmware = "1.0";             // up to 8
+    std::string model = "Simulated SSD";      // up to 40
     uint64_t last_lba = 1953525167;
     uint32_t block_length = 512;
     uint32_t drive_kind = 1;   // 1: ATA security words are read
@@ -44,23 +46,24 @@ struct DriveConfig {
 };
 
 struct BridgeConfig {
-    std::string name = "bridge";                            // label in traces and state files
-    std::string path = "\\\\.\\PhysicalDrive1";             // "" when it has no physical path
-    std::string volume_path;                                // lettered volume, "" for none
-    std::vector<std::string> return_paths;                  // paths after each restart, in turn
-    bool optical = false;          // presents as the vendor's CD-ROM (device type 5)
-    std::string vendor = "Vantrex ";                        // INQUIRY 8..15
-    std::string product = "USB Bridge      ";               // INQUIRY 16..31
-    std::string revision = "2.01";                          // INQUIRY 32..35
-    std::string model = "VTX4600";                          // INQUIRY 44..50, zero at 51
+    std::string name = "bridge";                 // label in traces and state files
+    std::string path = "\\\\.\\PhysicalDrive1";  // "" when it has no physical path
+    std::string volume_path;                     // lettered volume, "" for none
+    std::vector<std::string> return_paths;       // paths after each restart, in turn
+    bool optical = false;                        // presents as the vendor's CD-ROM (device type 5)
+    std::string vendor = "Vantrex ";             // INQUIRY 8..15
+    std::string product = "USB Bridge      ";    // INQUIRY 16..31
+    std::string optical_product = "USB CD-ROM      ";  // INQUIRY 16..31 when optical
+    std::string revision = "2.01";                     // INQUIRY 32..35
+    std::string model = "VTX4600";  // INQUIRY 44..51: up to 8 bytes, zero-filled after
     uint32_t chip_id = 0xA0020001;
     uint32_t chip_rev_register = 0x000A0000;  // chip_rev is its upper 16 bits
     uint32_t identity = 0x5A17C0DE;
-    bool answers_identity_query = true;       // false: only the fallback read gives it
+    bool answers_identity_query = true;                  // false: only the fallback read gives it
     std::optional<uint32_t> max_transfer_reply = 65536;  // nullopt: the query is rejected
-    uint32_t max_transfer = 65536;            // larger transfers fail with CHECK CONDITION
-    double boot_seconds = 3;                  // off the bus after a restart; < 0: never back
-    int identity_failures_after_boot = 0;     // identity reads that fail after each boot
+    uint32_t max_transfer = 65536;         // larger transfers fail with CHECK CONDITION
+    double boot_seconds = 3;               // off the bus after a restart; < 0: never back
+    int identity_failures_after_boot = 0;  // identity reads that fail after each boot
     std::optional<DriveConfig> drive = DriveConfig{};
 };
 
@@ -84,28 +87,30 @@ struct TraceEntry {
     bool call_ok = true;        // false: the platform call failed
     int error = 0;              // platform error when !call_ok
     uint8_t scsi_status = 0;
-    double time = 0;            // virtual seconds
+    double time = 0;                           // virtual seconds
+    long index = 0;                            // global command index
+    uint8_t sense_key = 0, asc = 0, ascq = 0;  // when scsi_status is CHECK CONDITION
 };
 
 // A failure injected into commands. Matching commands are counted from when
 // the fault is added; the first `skip` matches pass, then `count` fail (-1:
 // every one after).
 struct CommandFault {
-    std::string device;   // "" any device, else a bridge name or device path
-    int opcode = -1;      // -1 any
-    int sub_command = -1; // -1 any (vendor commands: CDB byte 4)
-    long index = -1;      // >= 0: only the command with this global index
+    std::string device;    // "" any device, else a bridge name or device path
+    int opcode = -1;       // -1 any
+    int sub_command = -1;  // -1 any (vendor commands: CDB byte 4)
+    long index = -1;       // >= 0: only the command with this global index
     long skip = 0;
     long count = 1;
     uint8_t scsi_status = 0;  // nonzero: the command completes with this status
     uint8_t sense_key = 0, asc = 0, ascq = 0;
-    int platform_error = 0;   // nonzero: the platform call fails with this code
+    int platform_error = 0;  // nonzero: the platform call fails with this code
 };
 
 class Bridge;
 
 class SimPlatform : public Platform {
-public:
+  public:
     SimPlatform();
     ~SimPlatform() override;
 
@@ -131,8 +136,9 @@ public:
     // Power is lost right after the command with global index `index`
     // completes; every bridge leaves the bus until power_on.
     void power_loss_after(long index);
-    // Power is lost in the middle of the next flash data write whose command
-    // has global index `index`: only its first `prefix` bytes reach flash.
+    // Power is lost in the middle of the first flash data write whose command
+    // has global index `index` or later: only its first `prefix` bytes reach
+    // flash, and the call fails with SIM_ERROR_DEVICE_NOT_CONNECTED.
     void power_loss_during_write(long index, uint32_t prefix);
     // Powers every bridge on: each boots from what its flash holds, with all
     // other state as after a cold start.
@@ -153,6 +159,11 @@ public:
     // documented format of docs/simulator.md.
     bool save(const std::string& path) const;
     bool load(const std::string& path);
+    bool load(const std::string& path, std::string& error);  // "file: line N: reason"
+
+    // Removes every device, handle, fault and trace entry; the clock stays.
+    void clear_devices();
+    const std::vector<DiskConfig>& disks() const;
 
     // Platform.
     OsHandle open_device(const char* path) override;
@@ -170,14 +181,15 @@ public:
     void relaunch_elevated(int argc, char** argv) override;
     bool is_terminal(std::FILE* stream) override;
 
-private:
+  private:
+    friend bool load_description(const std::string& path, SimPlatform& sim, std::string& error);
     struct State;
     std::unique_ptr<State> state_;
 };
 
 // One simulated bridge. Its flash is sparse: bytes never written read 0xFF.
 class Bridge {
-public:
+  public:
     const BridgeConfig& config() const;
     BridgeConfig& config();
 
@@ -200,14 +212,43 @@ public:
 
     // Restart as the restart command does (off the bus for boot_seconds).
     void restart();
+    bool powered() const;
+    // 0 or 1 from the INQUIRY revision, else the model string; -1 for neither.
+    int family() const;
     // Boot from flash now, as after power-on.
     void boot();
 
     struct State;
     explicit Bridge(State* state);
 
-private:
+  private:
     State* state_;
 };
+
+// A description file (docs/simulator.md) adds its bridges, disks, faults and
+// process settings to `sim`. False with "file: line N: reason" in `error` on the
+// first bad line; devices added before that line stay.
+bool load_description(const std::string& path, SimPlatform& sim, std::string& error);
+
+// A complete, intact image file for tests and description files: the
+// header in a 4096-byte lead region at lead_address, the payload in the
+// body at body_address, its CRC in the header and the version at
+// IMAGE_VERSION_OFFSET.
+struct ImageSpec {
+    uint32_t signature = MODE_MAIN;
+    uint8_t image_type = 0;  // IMAGE_TYPE_RESCUE_IN_MAIN for a rescue image in main format
+    uint8_t chip_variant = 13;
+    FirmwareVersion version{1, 0, 0, 0, 20240101};
+    uint32_t lead_address = HEADER_BLOCK_ADDRESS;
+    uint32_t lead_length = IMAGE_LEAD_BLOCK;
+    uint32_t body_address = 0x8C010000;
+    uint32_t body_length = 40960;
+    uint8_t seed = 1;  // varies the body bytes
+};
+std::vector<uint8_t> make_image(const ImageSpec& spec);
+
+// CRC-32 of IEEE 802.3 (reflected 0xEDB88320, preset and final inversion),
+// continued from `crc` (0 to start).
+uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc = 0);
 
 }  // namespace vtx::sim

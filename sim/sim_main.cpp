@@ -1,0 +1,169 @@
+// vtx_fwupdate_sim: the whole tool over simulated bridges, so anyone can run
+// an update without hardware. The bridges come from a description file; what
+// a run leaves on them is kept in a state file, so the next run continues on
+// the same bridges. Everything after this program's own options goes to the
+// tool unchanged.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "app/startup.h"
+#include "device/platform/platform.h"
+#include "sim/sim.h"
+
+namespace {
+
+constexpr const char* PROGRAM = "vtx_fwupdate_sim";
+constexpr const char* DESCRIPTION_FILE = "bridges.txt";
+constexpr const char* STATE_FILE = "sim_state.txt";
+// The program's own failures, apart from the tool's exit codes 0 and 1.
+constexpr int SIM_FAILURE = 2;
+
+struct Options {
+    std::string bridges;
+    std::string state;
+    bool reset = false;
+    bool real_time = false;
+    bool help = false;
+    std::vector<char*> tool_args;  // argument 0, then the tool's arguments
+};
+
+void print_help(std::FILE* stream) {
+    std::fprintf(stream,
+                 "Usage: %s [--bridges FILE] [--state FILE] [--reset] [--real-time] [--]\n"
+                 "       %*s [<bin> <rescuebin> <cfg> [led]]\n"
+                 "\n"
+                 "Runs vtx_fwupdate on simulated bridges. Its arguments and config.ini are\n"
+                 "the tool's own; config.ini is read beside this program.\n"
+                 "\n"
+                 "  --bridges FILE  bridge description (default: %s beside this program)\n"
+                 "  --state FILE    state kept between runs (default: %s beside it);\n"
+                 "                  when it exists, it is used instead of the description\n"
+                 "  --reset         start from the description, whatever the state file holds\n"
+                 "  --real-time     pauses take real time (default: virtual time)\n"
+                 "  --              ends the options; all that follows goes to the tool\n",
+                 PROGRAM, int(std::strlen(PROGRAM)), "", DESCRIPTION_FILE, STATE_FILE);
+}
+
+// "--name VALUE" or "--name=VALUE".
+bool take_value(int argc, char** argv, int& i, const char* name, std::string& value, bool& error) {
+    std::size_t length = std::strlen(name);
+    if (std::strncmp(argv[i], name, length) != 0)
+        return false;
+    if (argv[i][length] == '=') {
+        value = argv[i] + length + 1;
+        return true;
+    }
+    if (argv[i][length] != '\0')
+        return false;
+    if (i + 1 >= argc) {
+        std::fprintf(stderr, "%s: %s needs a file name\n", PROGRAM, name);
+        error = true;
+        return true;
+    }
+    value = argv[++i];
+    return true;
+}
+
+// Options stand first; the first argument that is not one (or "--") starts
+// the tool's arguments, so the tool sees exactly what the user typed.
+bool parse_options(int argc, char** argv, Options& options) {
+    options.tool_args.push_back(argc > 0 ? argv[0] : const_cast<char*>(PROGRAM));
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool error = false;
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg.rfind("--", 0) != 0)
+            break;
+        if (take_value(argc, argv, i, "--bridges", options.bridges, error) ||
+            take_value(argc, argv, i, "--state", options.state, error)) {
+            if (error)
+                return false;
+        } else if (arg == "--reset") {
+            options.reset = true;
+        } else if (arg == "--real-time") {
+            options.real_time = true;
+        } else if (arg == "--help") {
+            options.help = true;
+        } else {
+            std::fprintf(stderr, "%s: unknown option %s (try --help)\n", PROGRAM, arg.c_str());
+            return false;
+        }
+    }
+    for (; i < argc; ++i)
+        options.tool_args.push_back(argv[i]);
+    options.tool_args.push_back(nullptr);
+    return true;
+}
+
+// The defaults lie beside this program, as config.ini does.
+void default_files(Options& options) {
+    std::string self = vtx::native_platform().executable_path();
+    char separator = vtx::native_platform().path_separator();
+    std::size_t last = self.rfind(separator);
+    std::string directory = last == std::string::npos ? std::string() : self.substr(0, last + 1);
+    if (options.bridges.empty())
+        options.bridges = directory + DESCRIPTION_FILE;
+    if (options.state.empty())
+        options.state = directory + STATE_FILE;
+}
+
+bool load_world(const Options& options, vtx::sim::SimPlatform& sim) {
+    std::string error;
+    std::error_code missing;
+    if (!options.reset && std::filesystem::exists(options.state, missing)) {
+        if (sim.load(options.state, error))
+            return true;
+        std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", PROGRAM,
+                     error.c_str(), PROGRAM);
+        return false;
+    }
+    if (vtx::sim::load_description(options.bridges, sim, error))
+        return true;
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse_options(argc, argv, options))
+        return SIM_FAILURE;
+    if (options.help) {
+        print_help(stdout);
+        return 0;
+    }
+    default_files(options);
+
+    vtx::sim::SimPlatform sim;
+    if (!load_world(options, sim))
+        return SIM_FAILURE;
+    // The tool looks for config.ini beside the running program, as the real
+    // one does, and draws its progress line when the real standard error is
+    // a terminal; a saved state does not decide either.
+    sim.set_executable_path(vtx::native_platform().executable_path());
+    sim.set_path_separator(vtx::native_platform().path_separator());
+    sim.set_terminal(vtx::native_platform().is_terminal(stderr));
+    sim.set_real_time(options.real_time);
+
+    vtx::platform_install(&sim);
+    vtx::Console console{stdout, stderr, stdin};
+    int code = vtx::vtx_main(int(options.tool_args.size()) - 1, options.tool_args.data(), console);
+    vtx::console_flush(console);
+    vtx::platform_install(nullptr);
+
+    if (!sim.save(options.state)) {
+        std::fprintf(stderr, "\n%s: cannot write the state file %s\n", PROGRAM,
+                     options.state.c_str());
+        return SIM_FAILURE;
+    }
+    return code;
+}

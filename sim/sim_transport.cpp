@@ -1,0 +1,151 @@
+// One pass-through command: the handle's device, injected faults, the device's
+// own reply, the trace entry, and what happens to the bus afterwards.
+#include <cstring>
+
+#include "sim/sim_internal.h"
+
+namespace vtx::sim {
+
+namespace {
+
+using detail::Outcome;
+
+bool fault_matches(const CommandFault& fault, const ScsiCommand& command, long index,
+                   const std::string& path, const std::string& bridge_name) {
+    if (fault.index >= 0 && fault.index != index)
+        return false;
+    if (fault.opcode >= 0 && fault.opcode != command.cdb[0])
+        return false;
+    if (fault.sub_command >= 0 && fault.sub_command != command.cdb[4])
+        return false;
+    if (!fault.device.empty() && fault.device != bridge_name &&
+        !detail::same_path(fault.device, path)) {
+        return false;
+    }
+    return true;
+}
+
+// Every matching fault counts the command; the first one whose turn it is
+// decides how the command fails. A fault that names neither a status nor a
+// platform error gives CHECK CONDITION.
+bool injected_fault(detail::World& world, const ScsiCommand& command, const std::string& path,
+                    const std::string& bridge_name, Outcome& outcome) {
+    bool fired = false;
+    for (auto& active : world.faults) {
+        const CommandFault& fault = active.fault;
+        if (!fault_matches(fault, command, world.current_index, path, bridge_name))
+            continue;
+        long turn = ++active.matched;
+        bool due = turn > fault.skip && (fault.count < 0 || turn <= fault.skip + fault.count);
+        if (!due || fired)
+            continue;
+        fired = true;
+        outcome = Outcome{};
+        if (fault.platform_error != 0) {
+            outcome.platform_error = fault.platform_error;
+        } else {
+            outcome.status = fault.scsi_status ? fault.scsi_status : detail::STATUS_CHECK_CONDITION;
+            outcome.sense_key = fault.sense_key;
+            outcome.asc = fault.asc;
+            outcome.ascq = fault.ascq;
+        }
+    }
+    return fired;
+}
+
+// Runs the command on the handle's device. `restarting` names the bridge
+// that restarts once the command has completed.
+Outcome run_on_device(detail::World& world, OsHandle handle, ScsiCommand& command,
+                      std::string& device, Bridge::State*& restarting) {
+    Outcome outcome;
+    auto found = world.handles.find(handle);
+    if (found == world.handles.end()) {
+        outcome.platform_error = SIM_ERROR_INVALID_HANDLE;
+        return outcome;
+    }
+    const detail::Handle& h = found->second;
+    device = h.path;
+    if (command.length > 0 && command.data == nullptr) {
+        outcome.platform_error = SIM_ERROR_INVALID_PARAMETER;
+        return outcome;
+    }
+    Bridge::State* bridge = h.is_bridge ? world.bridge_states[h.index].get() : nullptr;
+    // A handle belongs to one presence on the bus; after a restart or a
+    // power loss the device it named is gone for good.
+    if (bridge && bridge->presence != h.presence) {
+        outcome.platform_error = SIM_ERROR_DEVICE_NOT_CONNECTED;
+        return outcome;
+    }
+    if (injected_fault(world, command, device, bridge ? bridge->config.name : "", outcome)) {
+        return outcome;
+    }
+    if (!bridge)
+        return detail::run_disk_command(world.disks[h.index], command);
+    if (command.length > bridge->config.max_transfer) {
+        return detail::illegal(detail::ASC_INVALID_FIELD_IN_CDB);
+    }
+    outcome = bridge->run_command(command);
+    if (outcome.restart && outcome.status == 0 && outcome.platform_error == 0) {
+        restarting = bridge;
+    }
+    return outcome;
+}
+
+void fill_sense(ScsiCommand& command, const Outcome& outcome) {
+    std::memset(command.sense, 0, sizeof command.sense);
+    if (outcome.status == 0)
+        return;
+    command.sense[0] = 0x70;  // current error, fixed format
+    command.sense[2] = outcome.sense_key & 0x0F;
+    command.sense[7] = 10;
+    command.sense[12] = outcome.asc;
+    command.sense[13] = outcome.ascq;
+}
+
+}  // namespace
+
+bool SimPlatform::pass_through(OsHandle handle, ScsiCommand& command) {
+    State& world = *state_;
+    world.tick();
+    world.current_index = world.command_count++;
+
+    TraceEntry entry;
+    std::memcpy(entry.cdb, command.cdb, sizeof entry.cdb);
+    entry.data_in = command.data_in;
+    entry.length = command.length;
+    entry.time = double(world.now_ms) / 1000.0;
+    entry.index = world.current_index;
+    const auto* bytes = static_cast<const uint8_t*>(command.data);
+    if (!command.data_in && bytes)
+        entry.data.assign(bytes, bytes + command.length);
+
+    Bridge::State* restarting = nullptr;
+    command.scsi_status = 0;
+    Outcome outcome = run_on_device(world, handle, command, entry.device, restarting);
+
+    entry.call_ok = outcome.platform_error == 0;
+    if (entry.call_ok) {
+        command.scsi_status = outcome.status;
+        fill_sense(command, outcome);
+        entry.scsi_status = outcome.status;
+        entry.sense_key = outcome.sense_key;
+        entry.asc = outcome.asc;
+        entry.ascq = outcome.ascq;
+        if (command.data_in && bytes)
+            entry.data.assign(bytes, bytes + command.length);
+    } else {
+        std::memset(command.sense, 0, sizeof command.sense);
+        entry.error = outcome.platform_error;
+        world.last_error = outcome.platform_error;
+    }
+    if (restarting)
+        restarting->start_restart();
+    if (world.power_loss_after && *world.power_loss_after == world.current_index) {
+        world.power_loss_after.reset();
+        world.lose_power();
+    }
+    world.trace.push_back(std::move(entry));
+    return outcome.platform_error == 0;
+}
+
+}  // namespace vtx::sim

@@ -1,0 +1,215 @@
+// State files and description files of the simulated platform.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "tests/sim/sim_helpers.h"
+#include "tests/support/support.h"
+
+namespace vtx::test {
+namespace {
+
+using sim::BridgeConfig;
+using sim::SimPlatform;
+
+// A platform in the middle of things: a bridge off the bus after a restart,
+// a fault half used, flash written, the clock moved on.
+TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
+    TempDir dir;
+    SimPlatform sim;
+    BridgeConfig config;
+    config.name = "main \"one\"";
+    config.vendor = "Vantrex\t";
+    config.return_paths = {"\\\\.\\PhysicalDrive4", "\\\\.\\g:"};
+    config.boot_seconds = 2.5;
+    config.max_transfer_reply.reset();
+    sim::Bridge& bridge = sim.add_bridge(config);
+    bridge.set_parameter_area(std::vector<uint8_t>(2048, 0x5C));
+    sim::ImageSpec spec;
+    spec.version = {3, 1, 4, 0, 20240229};
+    bridge.install_image(sim::make_image(spec));
+    BridgeConfig other;
+    other.name = "other";
+    other.path = "\\\\.\\PhysicalDrive2";
+    other.drive.reset();
+    sim.add_bridge(other);
+    sim::DiskConfig disk;
+    disk.usb = false;
+    sim.add_disk(disk);
+    sim::CommandFault fault;
+    fault.opcode = 0x12;
+    fault.skip = 1;
+    fault.count = 3;
+    sim.add_fault(fault);
+    OsHandle h = sim.open_device("\\\\.\\PhysicalDrive1");
+    inquiry(sim, h);
+    set_address(sim, sim.open_device("\\\\.\\PhysicalDrive2"), 0x8C000000);
+    vendor_out(sim, h, SUB_RESTART, 0, {0, 0, 0, 0});
+    sim.pause_ms(1000);
+
+    std::string first = dir.file("state1.txt");
+    ASSERT_TRUE(sim.save(first));
+    SimPlatform copy;
+    std::string error;
+    ASSERT_TRUE(copy.load(first, error)) << error;
+    std::string second = dir.file("state2.txt");
+    ASSERT_TRUE(copy.save(second));
+    EXPECT_TRUE(read_text(first) == read_text(second));
+
+    sim::Bridge* loaded = copy.bridge("main \"one\"");
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_FALSE(loaded->on_bus());
+    copy.pause_ms(1500);
+    EXPECT_TRUE(loaded->on_bus());
+    EXPECT_EQ(loaded->current_path(), "\\\\.\\PhysicalDrive4");
+    EXPECT_EQ(loaded->running_version().build_date, 20240229u);
+    EXPECT_EQ(loaded->parameter_area(), std::vector<uint8_t>(2048, 0x5C));
+    EXPECT_EQ(loaded->restart_count(), 1);
+    EXPECT_EQ(loaded->config().vendor, "Vantrex\t");
+    // The fault has three failures left after the one it let pass.
+    OsHandle again = copy.open_device("\\\\.\\PhysicalDrive4");
+    EXPECT_EQ(inquiry(copy, again).status, 2);
+    // The other bridge kept the flash address it had been given.
+    OsHandle second_bridge = copy.open_device("\\\\.\\PhysicalDrive2");
+    EXPECT_EQ(
+        vendor_out(copy, second_bridge, SUB_FLASH_DATA_WRITE, 0, std::vector<uint8_t>(4096)).status,
+        0);
+}
+
+TEST(SimFiles, FailedLoadLeavesThePlatformAsItWas) {
+    TempDir dir;
+    SimPlatform sim;
+    sim.add_bridge({});
+    std::string error;
+    EXPECT_FALSE(sim.load(dir.write("bad.txt", "[bridge]\nchip_id = 12x\n"), error));
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    EXPECT_FALSE(sim.load(dir.file("missing.txt"), error));
+    EXPECT_EQ(sim.bridges().size(), 1u);
+}
+
+TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {
+    TempDir dir;
+    sim::ImageSpec spec;
+    spec.signature = MODE_RESCUE;
+    spec.version = {0, 9, 0, 0, 20230505};
+    dir.write("rescue.bin", sim::make_image(spec));
+    std::string path = dir.write("bridges.txt", R"(# two bridges and a stick
+[platform]
+elevated = no
+executable = "C:\tools\vtx_fwupdate.exe"   # where config.ini is looked for
+
+[bridge first]
+path = \\.\PhysicalDrive1
+return_paths = \\.\PhysicalDrive5, \\.\h:
+chip_id = 0xA0010002
+revision = 1.00
+model = VTX4500
+max_transfer_reply = none
+image = rescue.bin
+boot_seconds = -1
+
+[bridge "optical"]
+path =
+volume = \\.\e:
+optical = yes
+identity_query = no
+firmware = main
+firmware_version = 1.2.3
+firmware_date = 20240131
+drive = none
+
+[disk]
+path = \\.\PhysicalDrive0
+product = "Stick           "
+
+[fault]   ; every version query of the optical bridge fails
+device = optical
+opcode = 0xE2
+sub_command = 0xA5
+count = all
+)");
+    SimPlatform sim;
+    std::string error;
+    ASSERT_TRUE(sim::load_description(path, sim, error)) << error;
+    EXPECT_FALSE(sim.is_elevated());
+    EXPECT_EQ(sim.executable_path(), "C:\\tools\\vtx_fwupdate.exe");
+    sim::Bridge* first = sim.bridge("first");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->mode_reply(), 2);
+    EXPECT_EQ(first->running_version().minor, 9u);
+    EXPECT_EQ(first->config().return_paths.size(), 2u);
+    EXPECT_FALSE(first->config().max_transfer_reply.has_value());
+    sim::Bridge* optical = sim.bridge("optical");
+    ASSERT_NE(optical, nullptr);
+    EXPECT_EQ(optical->mode_reply(), 1);
+    EXPECT_EQ(optical->running_version().build_date, 20240131u);
+    EXPECT_FALSE(optical->config().drive.has_value());
+    EXPECT_EQ(sim.disks().at(0).product, "Stick           ");
+    OsHandle h = sim.open_device("\\\\.\\e:");
+    EXPECT_EQ(vendor_in(sim, h, SUB_VERSION, 0, 20).status, 2);
+}
+
+TEST(SimFiles, DescriptionErrorsNameTheLineAndTheReason) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string text;
+        const char* expected;
+    } cases[] = {
+        {"chip_id = 1\n", "line 1: 'chip_id' stands before"},
+        {"[bridge]\n\n[gadget]\n", "line 3: unknown section [gadget]"},
+        {"[bridge x] y\n", "line 1: section header without ']' at its end"},
+        {"[bridge]\nchip_id = 0x1FFFFFFFF\n", "line 2: 'chip_id' takes a number"},
+        {"[bridge]\nchip_id 5\n", "line 2: expected 'key = value'"},
+        {"[bridge]\nvendor = \"Vantrex\n", "line 2: missing closing quote"},
+        {"[bridge]\nboot_seconds = soon\n", "line 2: 'boot_seconds' takes"},
+        {"[bridge]\nflux = 3\n", "line 2: unknown key 'flux' in [bridge]"},
+        {"[bridge]\nidentity = 1\nidentity = 2\n", "line 3: 'identity' is given twice"},
+        {"[bridge]\ndrive = none\ndrive_serial = X\n", "line 3: drive settings"},
+        {"[bridge]\n[bridge]\n", "line 2: path \\\\.\\PhysicalDrive1 is already taken"},
+        {"[bridge a]\n[bridge a]\npath = \\\\.\\PhysicalDrive2\n", "line 2: a bridge named 'a'"},
+        {"[bridge]\nimage = nowhere.bin\n", "line 1: cannot read image file"},
+        {"[bridge]\nimage = short.bin\n", "is shorter than 4096 bytes"},
+        {"[bridge]\nfirmware = beta\n", "line 2: 'firmware' takes main, rescue"},
+        {"[bridge]\nfirmware_version = 1.2\n", "line 2: 'firmware_version' takes major"},
+        {"[bridge]\npage = 0x8C004001, fill:00\n", "line 2: 'page' takes"},
+        {"[fault]\nopcode = 256\n", "line 2: 'opcode' takes a number from -1 to 255"},
+        {"[platform]\nseparator = ab\n", "line 2: 'separator' takes one character"},
+        {"[disk]\npath =\n", "line 1: a disk needs a path"},
+        {"[bridge]\nmodel = \"VTX\0\"\n"s, "line 2: control character"},
+    };
+    TempDir dir;
+    dir.write("short.bin", std::vector<uint8_t>(100));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        SimPlatform sim;
+        std::string error;
+        EXPECT_FALSE(sim::load_description(dir.write("d.txt", c.text), sim, error));
+        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+    }
+}
+
+// Whatever bytes a description holds, the reader ends with an answer.
+TEST(SimFiles, DescriptionReaderSurvivesGarbage) {
+    TempDir dir;
+    std::mt19937 random(7);
+    const std::string pieces[] = {
+        "[bridge]", "[fault]", "=",  "\"",   ",", "0x",
+        "page",     "fill:",   "\n", "path", "#", "99999999999999999999999",
+        "\xff"};
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        for (int i = 0; i < 40; ++i) {
+            text += random() % 3 ? pieces[random() % std::size(pieces)]
+                                 : std::string(1, char(random()));
+        }
+        SimPlatform sim;
+        std::string error;
+        if (!sim::load_description(dir.write("g.txt", text), sim, error)) {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vtx::test
