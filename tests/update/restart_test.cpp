@@ -1,0 +1,161 @@
+#include "update/restart.h"
+#include "device/bridge.h"
+#include "tests/update/staged_support.h"
+
+namespace vtx::test {
+namespace {
+
+namespace im = imagemaker;
+
+constexpr uint32_t OUR_IDENTITY = 0x5A17C0DE;
+const std::string OTHER_PATH = "\\\\.\\PhysicalDrive0";
+
+class RestartTest : public StagedTest {
+  protected:
+    sim::Bridge& start(sim::BridgeConfig config = {}) {
+        config.identity = OUR_IDENTITY;
+        sim::Bridge& bridge = add_bridge(config);
+        image = im::build_firmware_image(im::firmware_spec(13));
+        bridge.install_image(image);
+        image_path = write("image.bin", image);
+        open();
+        return bridge;
+    }
+    // Virtual time at which the restart command went out.
+    double restart_time() {
+        auto restarts = commands(sim(), OP_VENDOR_WRITE, SUB_RESTART);
+        return restarts.empty() ? -1 : restarts.front().time;
+    }
+    uint32_t identity_in_slot() {
+        uint32_t word = 0;
+        return handle && dev_read_identity(handle, &word) == 0 ? word : 0;
+    }
+    std::vector<uint8_t> image;
+    std::string image_path;
+};
+
+TEST_F(RestartTest, BridgeIsFoundAgainByItsIdentityUnderAnotherPath) {
+    sim::BridgeConfig config;
+    config.return_paths = {"\\\\.\\PhysicalDrive5"};
+    sim::Bridge& bridge = start(config);
+
+    EXPECT_EQ(fw_restart_reconnect(&handle, image_path.c_str(), 10), 0);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(bridge.current_path(), "\\\\.\\PhysicalDrive5");
+    EXPECT_EQ(bridge.restart_count(), 1);
+    auto restarts = commands(sim(), OP_VENDOR_WRITE, SUB_RESTART);
+    ASSERT_EQ(restarts.size(), 1u);
+    EXPECT_EQ(restarts[0].cdb[5], 0) << "restart parameter";
+    EXPECT_EQ(identity_in_slot(), OUR_IDENTITY);
+    EXPECT_EQ(bridge.read_flash(HEADER_BLOCK_ADDRESS, 2048),
+              std::vector<uint8_t>(image.begin(), image.begin() + 2048));
+}
+
+TEST_F(RestartTest, SecondBridgeIsProbedAtEveryAttemptAndNeverTaken) {
+    sim::BridgeConfig other;
+    other.name = "other";
+    other.path = OTHER_PATH;  // listed before ours
+    other.identity = 0x11111111;
+    sim::Bridge& second = add_bridge(other);
+    start();
+
+    EXPECT_EQ(fw_restart_reconnect(&handle, image_path.c_str(), 10), 0);
+    EXPECT_EQ(identity_in_slot(), OUR_IDENTITY);
+    EXPECT_EQ(second.restart_count(), 0);
+    const double restarted = restart_time();
+    long probes = 0;
+    for (const auto& entry : commands(sim(), OP_VENDOR_READ, SUB_IDENTITY)) {
+        probes += entry.device == OTHER_PATH && entry.time > restarted;
+    }
+    // Ours is off the bus for three seconds: at least three attempts meet
+    // only the other bridge, and the one that finds ours meets it first.
+    EXPECT_GE(probes, 3);
+}
+
+TEST_F(RestartTest, IdentityFailingWhileTheBridgeBootsIsTriedAgainLater) {
+    // From the next boot on, the bridge fails its first two identity reads:
+    // the query and its fallback, one whole attempt.
+    sim::Bridge& bridge = start();
+    bridge.config().identity_failures_after_boot = 2;
+
+    EXPECT_EQ(fw_restart_reconnect(&handle, image_path.c_str(), 10), 0);
+    EXPECT_EQ(identity_in_slot(), OUR_IDENTITY);
+    const double restarted = restart_time();
+    long failed = 0;
+    for (const auto& entry : sim().trace()) {
+        bool identity = is_vendor(entry, OP_VENDOR_READ, SUB_IDENTITY) ||
+                        is_vendor(entry, OP_VENDOR_READ, SUB_IDENTITY_FALLBACK);
+        failed += identity && entry.time > restarted && (!entry.call_ok || entry.scsi_status);
+    }
+    EXPECT_EQ(failed, 2);
+    // Back on the bus after three seconds, found one attempt later.
+    EXPECT_GE(sim().now() - restarted, 4.0);
+}
+
+// The wait is measured on the platform's monotonic clock: a bridge back just
+// inside the limit is found, one just outside is not, and one that never
+// comes back costs the limit and no more.
+TEST_F(RestartTest, WaitEndsAtTheLimitInVirtualSeconds) {
+    struct Case {
+        double boot_seconds;
+        int limit;
+        int result;
+    };
+    const Case cases[] = {{9.5, 10, 0}, {10.5, 10, -1}, {19.5, 20, 0}, {20.5, 20, -1}, {-1, 10, -1},
+                          {-1, 20, -1}, {-1, 1, -1},    {-1, 0, -1},   {0.5, 0, -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.boot_seconds) + " s to boot, limit " +
+                     std::to_string(c.limit));
+        fresh();
+        sim::BridgeConfig config;
+        config.boot_seconds = c.boot_seconds;
+        start(config);
+
+        EXPECT_EQ(fw_restart_reconnect(&handle, image_path.c_str(), c.limit), c.result);
+        EXPECT_EQ(commands(sim(), OP_VENDOR_WRITE, SUB_RESTART).size(), 1u);
+        double waited = sim().now() - restart_time();
+        if (c.result == 0) {
+            EXPECT_EQ(identity_in_slot(), OUR_IDENTITY);
+            EXPECT_LE(waited, c.boot_seconds + 1.5);
+        } else {
+            EXPECT_EQ(handle, nullptr);
+            EXPECT_GE(waited, double(c.limit));
+            EXPECT_LT(waited, double(c.limit) + 1.5);
+        }
+    }
+}
+
+// Before the restart goes out, a failure is returned as it is and the
+// caller's handle stays open in the slot.
+TEST_F(RestartTest, FailureBeforeTheRestartKeepsTheBridgeOpenInTheSlot) {
+    for (bool damaged_image : {true, false}) {
+        SCOPED_TRACE(damaged_image ? "damaged image" : "identity read fails");
+        fresh();
+        start();
+        if (damaged_image) {
+            image_path = write("damaged.bin", im::build_damaged_image(im::firmware_spec(13),
+                                                                      im::ImageDamage::kWrongCrc));
+        } else {
+            for (uint8_t sub : {SUB_IDENTITY, SUB_IDENTITY_FALLBACK}) {
+                sim::CommandFault fault;
+                fault.opcode = OP_VENDOR_READ;
+                fault.sub_command = sub;
+                fault.count = -1;
+                fault.scsi_status = 2;
+                sim().add_fault(fault);
+            }
+        }
+        DeviceHandle* before = handle;
+
+        EXPECT_NE(fw_restart_reconnect(&handle, image_path.c_str(), 10), 0);
+        EXPECT_EQ(handle, before);
+        EXPECT_EQ(dev_check_ready(handle), 0);
+        EXPECT_TRUE(commands(sim(), OP_VENDOR_WRITE, SUB_RESTART).empty());
+        if (damaged_image) {
+            EXPECT_EQ(write_commands(), 0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vtx::test

@@ -1,0 +1,167 @@
+#include "update/sequencer.h"
+
+#include <clocale>
+
+#include "device/bridge.h"
+#include "params/programming.h"
+#include "update/download.h"
+#include "update/flash.h"
+#include "update/image.h"
+#include "update/led.h"
+#include "update/progress.h"
+#include "update/restart.h"
+#include "vtx/buffer.h"
+#include "vtx/bytes.h"
+#include "vtx/records.h"
+
+namespace vtx {
+
+namespace {
+
+constexpr uint32_t IDENTITY_NONE = 0xFFFFFFFF;
+constexpr int RESCUE_RESTART_LIMIT_S = 10;
+constexpr int MAIN_RESTART_LIMIT_S = 20;
+
+// The handle the sequence works on. The restart replaces it with the handle of
+// the re-found bridge, or with none; whatever it holds at the end is closed.
+struct HandleSlot {
+    DeviceHandle* handle = nullptr;
+    HandleSlot() = default;
+    HandleSlot(const HandleSlot&) = delete;
+    HandleSlot& operator=(const HandleSlot&) = delete;
+    ~HandleSlot() {
+        if (handle)
+            dev_close(handle);
+    }
+};
+
+struct UpdateFiles {
+    const char* bin;
+    const char* rescue;
+    const char* cfg;  // may be null or empty
+    const char* led;  // may be null or empty
+};
+
+bool given(const char* path) {
+    return path && *path;
+}
+
+// Validation: everything that can be checked before the bridge is written.
+int validate(DeviceHandle* handle, const UpdateFiles& files, uint8_t* led_header, uint32_t& mode,
+             bool& led_ready) {
+    if (dev_check_ready(handle) != 0)
+        return -3;
+    uint32_t identity = 0;
+    if (dev_read_identity(handle, &identity) != 0 || identity == IDENTITY_NONE)
+        return -5;
+    fw_query_mode(handle, &mode);
+    if (fw_check_image(handle, files.bin, false) != 0)
+        return -6;
+    // The rescue image is checked even when it will not be written, so a bad
+    // one is found before anything changes on the bridge.
+    if (fw_check_image(handle, files.rescue, true) != 0)
+        return -7;
+    if (given(files.led)) {
+        if (led_check_image(files.led, led_header) != 0)
+            return -8;
+        led_ready = true;
+    }
+    if (given(files.cfg) && param_apply_file(handle, files.cfg, 1) != 0)
+        return -9;
+    return 0;
+}
+
+// While the main firmware (or neither) runs: the rescue image, then a restart
+// into the rescue firmware.
+int install_rescue(HandleSlot& slot, const UpdateFiles& files) {
+    fw_total_bytes =
+        led_image_size(files.led) + fw_file_size(files.rescue) + fw_file_size(files.bin);
+    if (fw_download(slot.handle, files.rescue) != 0)
+        return -11;
+    if (fw_restart_reconnect(&slot.handle, files.rescue, RESCUE_RESTART_LIMIT_S) != 0) {
+        return -4;
+    }
+    if (dev_check_ready(slot.handle) != 0)
+        return -3;
+    uint32_t mode = MODE_OTHER;
+    fw_query_mode(slot.handle, &mode);
+    return mode == MODE_RESCUE ? 0 : -14;
+}
+
+// While the rescue firmware runs: the firmware image, its header block, the LED
+// image and the parameters, then a restart into the new main firmware.
+int install_main(HandleSlot& slot, const UpdateFiles& files, bool led_ready) {
+    if (fw_total_bytes == 0)
+        fw_total_bytes = led_image_size(files.led) + fw_file_size(files.bin);
+    if (fw_download(slot.handle, files.bin) != 0)
+        return -10;
+    // The download has already put this header in place with the lead region.
+    // Its result is left alone: the restart below writes the block once more
+    // and that write decides.
+    (void)flash_write_header_block(slot.handle, files.bin);
+    if (led_ready && led_download(slot.handle, files.led) != 0)
+        return -12;
+    if (given(files.cfg) && param_apply_file(slot.handle, files.cfg, 0) != 0)
+        return -13;
+    if (fw_restart_reconnect(&slot.handle, files.bin, MAIN_RESTART_LIMIT_S) != 0)
+        return -4;
+    uint32_t mode = MODE_OTHER;
+    fw_query_mode(slot.handle, &mode);
+    return mode == MODE_MAIN ? 0 : -15;
+}
+
+int run_update(const char* device_path, const UpdateFiles& files) {
+    HandleSlot slot;
+    slot.handle = dev_open(device_path);
+    // The sequencer reads nothing from this area; led_check_image fills it.
+    // Without it the LED check has nowhere to go, so the run ends here, before
+    // anything has been sent.
+    Buffer led_header;
+    if (!buffer_alloc(led_header, LED_HEADER_SIZE))
+        return -1;
+    if (!slot.handle)
+        return -1;
+
+    uint32_t mode = MODE_OTHER;
+    bool led_ready = false;
+    int result = validate(slot.handle, files, led_header.data(), mode, led_ready);
+    if (result != 0)
+        return result;
+    if (mode != MODE_RESCUE) {
+        result = install_rescue(slot, files);
+        if (result != 0)
+            return result;
+    }
+    return install_main(slot, files, led_ready);
+}
+
+}  // namespace
+
+void fw_query_mode(DeviceHandle* handle, uint32_t* mode) {
+    if (!mode)
+        return;
+    uint8_t reply[4] = {};
+    int result = dev_send(handle, vendor_command(OP_VENDOR_READ, SUB_RUN_MODE, 0, 1), reply, 1,
+                          DIR_IN, DEV_TIMEOUT, nullptr);
+    uint32_t value = load_le32(reply);
+    if (result == 0 && value == 1) {
+        *mode = MODE_MAIN;
+    } else if (result == 0 && value == 2) {
+        *mode = MODE_RESCUE;
+    } else {
+        *mode = MODE_OTHER;
+    }
+}
+
+int fw_update(const char* device_path, const char* bin_path, const char* rescue_path,
+              const char* cfg_path, const char* led_path) {
+    fw_reset_progress();
+    // Paths may carry characters outside the system code page; the result is
+    // of no consequence where that locale does not exist.
+    std::setlocale(LC_ALL, ".UTF8");
+    int result = run_update(device_path, {bin_path, rescue_path, cfg_path, led_path});
+    fw_last_error = result;
+    return result;
+}
+
+}  // namespace vtx
