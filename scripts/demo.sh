@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The demo: builds the tool with its simulated bridge and runs a whole update
+# without hardware. The first run takes the sample bridge from main firmware
+# 1.2.3 through the rescue firmware to 1.2.4; the second run finds 1.2.4 and
+# skips the update. Needs nothing on standard input.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+build=build/demo
+echo "== building $build (native, Release)"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVTX_BUILD_TESTS=OFF \
+           -DVTX_WERROR=OFF &&
+       cmake --build "$build" --target vtx_fwupdate_sim -j "$(nproc)"; } >"$log" 2>&1; then
+    cat "$log"
+    echo "demo: the build failed" >&2
+    exit 1
+fi
+
+sim="$build/sim/vtx_fwupdate_sim"
+status=0
+
+# --reset starts from the bridge description, whatever an earlier demo left in
+# the state file. The key wait at the end of a run ends at the end of input.
+echo
+echo "== first run: the update"
+"$sim" --reset </dev/null || status=$?
+echo
+echo
+echo "== second run: the bridge already runs the new firmware"
+"$sim" </dev/null || status=$?
+echo
+exit $status

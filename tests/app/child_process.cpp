@@ -1,0 +1,121 @@
+#include "tests/app/child_process.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "tests/app/app_test_util.h"
+#include "tests/support/support.h"
+
+namespace vtx::test {
+
+#ifdef _WIN32
+
+namespace {
+
+// Quoted as the C runtime splits arguments; our test arguments hold no
+// quotes or trailing backslashes.
+std::string quoted(const std::string& arg) {
+    std::string text(1, '"');
+    text += arg;
+    text += '"';
+    return text;
+}
+
+HANDLE inheritable_file(const std::string& path) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& work_dir) {
+    ChildResult result;
+    std::string out_path = work_dir + "\\child.out", err_path = work_dir + "\\child.err";
+    HANDLE out = inheritable_file(out_path), err = inheritable_file(err_path);
+    std::string command_line = quoted(program);
+    for (const std::string& arg : args) {
+        command_line += ' ';
+        command_line += quoted(arg);
+    }
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result.exit_code = int(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    result.out = without_carriage_returns(read_text(out_path));
+    result.err = without_carriage_returns(read_text(err_path));
+    return result;
+}
+
+// The build gives a host path; Wine's drive Z: is the host's root.
+std::string fwupdate_program_path() {
+    std::string path = VTX_FWUPDATE_EXE;
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) {
+            if (c == '/')
+                c = '\\';
+        }
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+#else
+
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& work_dir) {
+    ChildResult result;
+    std::string out_path = work_dir + "/child.out", err_path = work_dir + "/child.err";
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t child = fork();
+    if (child == 0) {
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        result.exit_code = WEXITSTATUS(status);
+    }
+    result.out = read_text(out_path);
+    result.err = read_text(err_path);
+    return result;
+}
+
+std::string fwupdate_program_path() {
+    return VTX_FWUPDATE_EXE;
+}
+
+#endif
+
+}  // namespace vtx::test

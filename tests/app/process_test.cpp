@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "device/platform/platform.h"
+#include "device/platform/process_args.h"
+#include "tests/app/app_test_util.h"
+#include "tests/app/child_process.h"
+
+namespace vtx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+#ifdef _WIN32
+
+TEST(Win32Process, ExecutablePathIsTheModulesWindowsPath) {
+    std::string path = native_platform().executable_path();
+    EXPECT_TRUE(ends_with(path, "\\test_app.exe")) << path;
+    EXPECT_EQ(native_platform().path_separator(), '\\');
+}
+
+TEST(Win32Process, ParametersAreTheCommandLineWithoutTheProgramName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\"C:\\Program Files\\vtx\\vtx.exe\" a.bin \"r b.bin\" c", "a.bin \"r b.bin\" c"},
+        {"vtx.exe  \t a b", "a b"},
+        {"\"C:\\a b\\vtx.exe\"x y", "x y"},
+        {"C:\\t\\vtx.exe", ""},
+        {"\"unterminated name", ""},
+        {"vtx.exe a  \"\" ", "a  \"\" "},
+        {"", ""},
+    };
+    for (const auto& [line, parameters] : cases) {
+        EXPECT_EQ(win32_relaunch_parameters(line), parameters) << line;
+    }
+}
+
+#else
+
+TEST(LinuxProcess, ExecutablePathIsTheResolvedProcSelfExe) {
+    std::string path = native_platform().executable_path();
+    EXPECT_EQ(path, fs::canonical("/proc/self/exe").string());
+    EXPECT_TRUE(ends_with(path, "/test_app")) << path;
+    EXPECT_EQ(native_platform().path_separator(), '/');
+}
+
+TEST(LinuxProcess, RelaunchGoesThroughSudoOnATerminalElsePkexec) {
+    Args args({"./vtx_fwupdate", "a b.bin", "", "c"});
+    EXPECT_EQ(linux_relaunch_argv(true, "/opt/vtx/vtx_fwupdate", args.argc(), args.argv()),
+              (std::vector<std::string>{"sudo", "/opt/vtx/vtx_fwupdate", "a b.bin", "", "c"}));
+    EXPECT_EQ(linux_relaunch_argv(false, "/opt/vtx/vtx_fwupdate", args.argc(), args.argv()),
+              (std::vector<std::string>{"pkexec", "/opt/vtx/vtx_fwupdate", "a b.bin", "", "c"}));
+    Args alone({"vtx_fwupdate"});
+    EXPECT_EQ(linux_relaunch_argv(false, "/x", alone.argc(), alone.argv()),
+              (std::vector<std::string>{"pkexec", "/x"}));
+}
+
+#endif
+
+TEST(NativeProcess, SettingsFileIsLookedForBesideTheTestProgram) {
+    SettingsLocation location = settings_locate();
+    std::string self = native_platform().executable_path();
+    ASSERT_FALSE(location.file.empty());
+    EXPECT_EQ(location.file,
+              self.substr(0, self.rfind(NATIVE_SEPARATOR)) + NATIVE_SEPARATOR + "config.ini");
+    EXPECT_TRUE(fs::is_directory(location.directory)) << location.directory;
+}
+
+// The real program, copied into a fresh directory so no config.ini lies
+// beside it unless the test puts one there.
+class RealProgram : public ::testing::Test {
+  protected:
+    std::string install(const std::string& name) {
+        std::string copy = temp_.file(name);
+        fs::copy_file(fwupdate_program_path(), copy);
+        return copy;
+    }
+    TempDir temp_;
+};
+
+#ifdef _WIN32
+constexpr const char* EXE_SUFFIX = ".exe";
+#else
+constexpr const char* EXE_SUFFIX = "";
+#endif
+
+TEST_F(RealProgram, WithoutSettingsPrintsUsageOnStandardErrorAndExitsOne) {
+    std::string name = std::string("vtx_fwupdate") + EXE_SUFFIX;
+    ChildResult result = run_child(install(name), {}, temp_.path().string());
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, usage_text(name));
+}
+
+TEST_F(RealProgram, UnusableSettingsAndTwoArgumentsStillEndInUsage) {
+    std::string name = std::string("tool") + EXE_SUFFIX;
+    std::string program = install(name);
+    temp_.write("config.ini", std::string("[firmware]\nbin=a_v1.2.3.4.bin\n"));
+    ChildResult result = run_child(program, {"a", "b"}, temp_.path().string());
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, usage_text(name));
+}
+
+}  // namespace
+}  // namespace vtx::test

@@ -1,0 +1,154 @@
+#include "tests/e2e/child_run.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <filesystem>
+
+#include "tests/support/support.h"
+
+namespace vtx::test::e2e {
+
+namespace {
+
+// Text mode on Windows writes CR LF; the tests compare plain line feeds.
+std::string plain_line_ends(std::string text) {
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            plain += text[i];
+    }
+    return plain;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+// Quoted as the C runtime splits arguments; the test arguments hold no quotes
+// and no trailing backslashes.
+std::string quoted(const std::string& arg) {
+    std::string text(1, '"');
+    text += arg;
+    text += '"';
+    return text;
+}
+
+HANDLE inheritable(const std::string& path, DWORD access, DWORD creation) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                       creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ChildRun run_child(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& work_dir) {
+    ChildRun result;
+    std::string out_path = work_dir + "\\child.out", err_path = work_dir + "\\child.err";
+    HANDLE in = inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = inheritable(out_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = inheritable(err_path, GENERIC_WRITE, CREATE_ALWAYS);
+    std::string command_line = quoted(program);
+    for (const std::string& arg : args) {
+        command_line += ' ';
+        command_line += quoted(arg);
+    }
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result.code = int(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+    result.out = plain_line_ends(read_text(out_path));
+    result.err = plain_line_ends(read_text(err_path));
+    return result;
+}
+
+// The build gives a host path; Wine's drive Z: is the host's root.
+std::string sim_program_path() {
+    std::string path = VTX_FWUPDATE_SIM_EXE;
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) {
+            if (c == '/')
+                c = '\\';
+        }
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+char native_separator() {
+    return '\\';
+}
+
+#else
+
+ChildRun run_child(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& work_dir) {
+    ChildRun result;
+    std::string out_path = work_dir + "/child.out", err_path = work_dir + "/child.err";
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t child = fork();
+    if (child == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+        result.code = WEXITSTATUS(status);
+    result.out = plain_line_ends(read_text(out_path));
+    result.err = plain_line_ends(read_text(err_path));
+    return result;
+}
+
+// The program reports its own path resolved, as /proc/self/exe gives it.
+std::string sim_program_path() {
+    return std::filesystem::canonical(VTX_FWUPDATE_SIM_EXE).string();
+}
+
+char native_separator() {
+    return '/';
+}
+
+#endif
+
+std::string sim_program_dir() {
+    std::string program = sim_program_path();
+    return program.substr(0, program.rfind(native_separator()));
+}
+
+}  // namespace vtx::test::e2e

@@ -1,0 +1,98 @@
+// The simulated-bridge program as a user runs it: a child process with its
+// own standard streams, on the sample set beside it, its state in a file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/e2e/child_run.h"
+#include "tests/e2e/e2e_support.h"
+
+namespace vtx::test::e2e {
+namespace {
+
+#ifdef VTX_FWUPDATE_SIM_EXE
+
+std::string sample(const std::string& name) {
+    return sim_program_dir() + native_separator() + name;
+}
+
+std::string sample_start(const std::string& cfg) {
+    return "[INFO] Loaded config: " + sample("config.ini") +
+           "\n"
+           "[INFO] vtx_fwupdate v1.0.0.60820 - Firmware Update Tool\n"
+           "[INFO] Bin:      " +
+           sample("fw_v1.2.4.061524.bin") + "\n[INFO] Rescue:   " + sample("rescue.bin") +
+           "\n[INFO] Config:   " + cfg + "\n[INFO] LED:      " + sample("led.bin") +
+           "\n"
+           "[INFO] Running as administrator\n"
+           "[INFO] Expected FW version: 1.2.4, build date: 061524\n";
+}
+
+const std::string BEFORE_UPDATE = found_lines() + current_line("1.2.3", "011524", "20240115") +
+                                  "[INFO] FW version differs: expected 1.2.4, current 1.2.3\n";
+
+TEST(SimProgram, UpdatesTheSampleBridgeThenSkipsOnTheSecondRun) {
+    TempDir dir;
+    std::string state = dir.file("state.txt");
+    ChildRun first = run_child(sim_program_path(), {"--state", state}, dir.path().string());
+    EXPECT_EQ(first.code, 0);
+    EXPECT_EQ(first.out,
+              sample_start(sample("bridge.cfg")) + BEFORE_UPDATE + update_lines() + KEY_WAIT);
+    EXPECT_EQ(first.err, "");
+    ASSERT_TRUE(std::filesystem::exists(state));
+
+    ChildRun second = run_child(sim_program_path(), {"--state", state}, dir.path().string());
+    EXPECT_EQ(second.code, 0);
+    EXPECT_EQ(second.out, sample_start(sample("bridge.cfg")) + found_lines() +
+                              current_line("1.2.4", "061524", "20240615") +
+                              "[INFO] FW version and build date are the same, skip update.\n" +
+                              KEY_WAIT);
+    EXPECT_EQ(second.err, "");
+
+    // --reset goes back to the bridge the description gives.
+    ChildRun again =
+        run_child(sim_program_path(), {"--state", state, "--reset"}, dir.path().string());
+    EXPECT_EQ(again.code, 0);
+    EXPECT_NE(again.out.find(BEFORE_UPDATE), std::string::npos) << again.out;
+}
+
+// Arguments after "--" are the tool's own: three paths override config.ini,
+// whose LED image stays.
+TEST(SimProgram, FailedUpdateEndsWithTheToolsMessageAndExitCode) {
+    TempDir dir;
+    std::string bad_cfg = dir.write("bad.cfg", std::string("; nothing to set\n"));
+    ChildRun run = run_child(sim_program_path(),
+                             {"--state", dir.file("state.txt"), "--",
+                              sample("fw_v1.2.4.061524.bin"), sample("rescue.bin"), bad_cfg},
+                             dir.path().string());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, sample_start(bad_cfg) + BEFORE_UPDATE +
+                           "[INFO] Proceeding with firmware update...\n" + KEY_WAIT);
+    EXPECT_EQ(run.err, "[ERROR] Firmware update failed (ret=-9, last_error=-9)\n");
+}
+
+TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
+    TempDir dir;
+    std::string broken = dir.write("bridges.txt", std::string("[bridge]\nchip_id = 12x\n"));
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--bridges", broken, "--state", dir.file("s.txt")}, "line 2"},
+        {{"--frobnicate"}, "unknown option --frobnicate"},
+        {{"--state"}, "--state needs a file name"},
+    };
+    for (const auto& c : cases) {
+        ChildRun run = run_child(sim_program_path(), c.args, dir.path().string());
+        EXPECT_EQ(run.code, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(run.err.starts_with("vtx_fwupdate_sim: ")) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("s.txt")));
+}
+
+#endif
+
+}  // namespace
+}  // namespace vtx::test::e2e

@@ -1,0 +1,298 @@
+// Whole runs of the tool over the simulated platform: every ending of the
+// start, the device check and the update run, with standard output,
+// standard error and the exit code as the user gets them.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/e2e_support.h"
+#include "tools/imagemaker/image_builder.h"
+#include "update/progress.h"
+
+namespace vtx::test::e2e {
+namespace {
+
+const FirmwareVersion OLD{1, 2, 3, 0, 20240115};
+const FirmwareVersion NEW{1, 2, 4, 0, 20240615};
+const std::string INPUT = "kx";  // the key wait takes the 'k'
+
+std::string banner(const UpdateFiles& files, const std::string& bin) {
+    return "[INFO] vtx_fwupdate v1.0.0.60820 - Firmware Update Tool\n"
+           "[INFO] Bin:      " +
+           bin + "\n[INFO] Rescue:   " + files.rescue + "\n[INFO] Config:   " + files.cfg +
+           "\n[INFO] LED:      " + files.led + "\n";
+}
+
+// Endings of the start: nothing is asked of any device and no key is waited
+// for.
+TEST(WholeTool, StartEndingsTouchNoDeviceAndWaitForNoKey) {
+    UpdateFiles files;
+    std::string no_v = files.dir.file("firmware.bin");
+    std::string unparsed = files.dir.file("fw_v1.2.bin");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool elevated;
+        std::string out, err;
+        int code;
+    } cases[] = {
+        {"usage",
+         {"C:\\tools\\vtx_fwupdate.exe", "a.bin"},
+         true,
+         "",
+         "Usage: vtx_fwupdate.exe [<bin> <rescuebin> <cfg> [led]]\n"
+         "\n"
+         "  Reads config.ini from the executable directory by default.\n"
+         "  Command-line arguments override config.ini:\n"
+         "    bin        Firmware binary path\n"
+         "    rescuebin  Rescue firmware binary path\n"
+         "    cfg        Configuration file path\n"
+         "    led        LED binary path (optional)\n",
+         1},
+        {"not elevated", files.args(), false,
+         banner(files, files.bin) + "[INFO] Not running as administrator, re-launching...\n", "",
+         0},
+        {"no _v",
+         {"vtx_fwupdate", no_v, files.rescue, files.cfg, files.led},
+         true,
+         banner(files, no_v) + "[INFO] Running as administrator\n",
+         "[ERROR] Cannot find '_v' in filename: firmware.bin\n",
+         1},
+        {"version not parsed",
+         {"vtx_fwupdate", unparsed, files.rescue, files.cfg, files.led},
+         true,
+         banner(files, unparsed) + "[INFO] Running as administrator\n",
+         "[ERROR] Cannot parse version from: 1.2.bin\n",
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InstalledSim sim;
+        add_sample_bridge(sim.sim(), OLD);
+        sim->set_elevated(c.elevated);
+        ToolRun run = run_tool(c.args, INPUT);
+        EXPECT_EQ(run.code, c.code);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.input_left, INPUT);
+        EXPECT_TRUE(sim->trace().empty());
+        EXPECT_EQ(sim->open_count(), 0);
+        EXPECT_EQ(sim->relaunch_requests().size(), c.elevated ? 0u : 1u);
+    }
+}
+
+using Trace = std::vector<sim::TraceEntry>;
+
+// One ending of the device check or the update run. A case that breaks the
+// run at a given command finds that command in the trace of a clean run of
+// the same setup: command indexes count from the platform's creation, so they
+// are the same in both runs.
+struct DeviceCase {
+    const char* name;
+    std::function<void(CountingSim&)> setup;
+    std::function<void(CountingSim&, const Trace& clean)> fault;
+    std::string out;  // after the start lines, before the key wait
+    std::string err;
+    int code;
+    bool bad_cfg = false;
+    std::function<void(CountingSim&, const Trace& clean)> check = nullptr;
+};
+
+std::function<void(CountingSim&)> bridge_running(const FirmwareVersion& version) {
+    return [version](CountingSim& sim) { add_sample_bridge(sim, version); };
+}
+
+// The last command of the update itself: the scans of the reconnect wait
+// come a whole pause later.
+long last_update_command(const Trace& clean) {
+    double reconnect_time = clean.back().time;
+    return last_index(clean, [&](const sim::TraceEntry& e) { return e.time < reconnect_time; });
+}
+
+// A version query that ends in CHECK CONDITION (invalid field in the CDB).
+sim::CommandFault failing_version_read() {
+    sim::CommandFault fault;
+    fault.opcode = OP_VENDOR_READ;
+    fault.sub_command = SUB_VERSION;
+    fault.scsi_status = 2;
+    fault.sense_key = 5;
+    fault.asc = 0x24;
+    return fault;
+}
+
+long first_version_read(const Trace& clean) {
+    for (const sim::TraceEntry& entry : clean) {
+        if (is_version_read(entry))
+            return entry.index;
+    }
+    return -1;
+}
+
+const std::string DIFFERS = found_lines() + current_line("1.2.3", "011524", "20240115") +
+                            "[INFO] FW version differs: expected 1.2.4, current 1.2.3\n";
+const std::string UPDATED =
+    "[INFO] Proceeding with firmware update...\n"
+    "[INFO] Firmware update completed successfully.\n"
+    "[INFO] Waiting for device to reconnect...\n";
+
+std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
+    return {
+        {"no bridge", [](CountingSim& sim) { sim.add_disk(sim::DiskConfig{}); }, nullptr,
+         "[INFO] Scanning for devices...\n", "[ERROR] No device found by dev_scan\n", 1},
+        {"bridge gone between the scan and the open", bridge_running(OLD),
+         [](CountingSim& sim, const Trace& clean) {
+             sim.power_loss_after(first_version_read(clean) - 1);
+         },
+         found_lines(), "[ERROR] Failed to open device: \\\\.\\PhysicalDrive1\n", 1},
+        {"same version and date", bridge_running(NEW), nullptr,
+         found_lines() + current_line("1.2.4", "061524", "20240615") +
+             "[INFO] FW version and build date are the same, skip update.\n",
+         "", 0, false,
+         [](CountingSim& sim, const Trace&) {
+             EXPECT_TRUE(commands(sim, OP_VENDOR_WRITE).empty());
+         }},
+        {"version read fails", bridge_running(NEW),
+         [](CountingSim& sim, const Trace&) { sim.add_fault(failing_version_read()); },
+         found_lines() +
+             "[WARNING] Failed to read current FW version (ret=2), proceed with update...\n" +
+             update_lines(),
+         "", 0},
+        {"version differs", bridge_running(OLD), nullptr, DIFFERS + update_lines(), "", 0, false,
+         [&files](CountingSim& sim, const Trace&) {
+             // The bridge holds what the files say: new firmware, the LED
+             // image where its header puts it, the parameters.
+             sim::Bridge& bridge = *sim.bridges()[0];
+             EXPECT_EQ(bridge.running_version().build_date, 20240615u);
+             EXPECT_EQ(bridge.restart_count(), 2);
+             std::vector<uint8_t> led = read_file(files.led);
+             EXPECT_EQ(bridge.read_flash(imagemaker::LED_IMAGE_ADDRESS, uint32_t(led.size())), led);
+             std::vector<uint8_t> area;
+             std::string error;
+             ASSERT_EQ(imagemaker::build_parameter_area(files.cfg, area, error), 0) << error;
+             EXPECT_EQ(bridge.parameter_area(), area);
+         }},
+        {"only the date differs", bridge_running({1, 2, 4, 0, 20240614}), nullptr,
+         found_lines() + current_line("1.2.4", "061424", "20240614") +
+             "[INFO] Build date differs: expected 061524, current 061424\n" + update_lines(),
+         "", 0},
+        {"build date of seven digits", bridge_running({1, 2, 4, 0, 2024061}), nullptr,
+         found_lines() + current_line("1.2.4", "", "2024061") +
+             "[INFO] Build date differs: expected 061524, current \n" + update_lines(),
+         "", 0},
+        {"update failed", bridge_running(OLD), nullptr,
+         DIFFERS + "[INFO] Proceeding with firmware update...\n",
+         "[ERROR] Firmware update failed (ret=-9, last_error=-9)\n", 1, true,
+         [](CountingSim& sim, const Trace&) {
+             EXPECT_TRUE(commands(sim, OP_VENDOR_WRITE).empty());
+         }},
+        {"no reconnect within 30 attempts", bridge_running(OLD),
+         [](CountingSim& sim, const Trace& clean) {
+             sim.power_loss_after(last_update_command(clean));
+         },
+         DIFFERS + UPDATED, "[WARNING] Device did not reconnect within 30 seconds.\n", 0, false,
+         [](CountingSim& sim, const Trace& clean) {
+             // Thirty pauses of a second after the update's last command.
+             double update_end = 0;
+             for (const sim::TraceEntry& e : clean) {
+                 if (e.index == last_update_command(clean))
+                     update_end = e.time;
+             }
+             EXPECT_DOUBLE_EQ(sim.now(), update_end + 30.0);
+         }},
+        {"reconnected, cannot be opened", bridge_running(OLD),
+         [](CountingSim& sim, const Trace& clean) {
+             sim.power_loss_after(last_index(clean, is_version_read) - 1);
+         },
+         DIFFERS + UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n",
+         "[WARNING] Failed to open device after update.\n", 0},
+        {"reconnected, version read fails", bridge_running(OLD),
+         [](CountingSim& sim, const Trace& clean) {
+             sim::CommandFault fault = failing_version_read();
+             fault.index = last_index(clean, is_version_read);
+             sim.add_fault(fault);
+         },
+         DIFFERS + UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n",
+         "[WARNING] Failed to read firmware version after update.\n", 1},
+        {"back under another path",
+         [](CountingSim& sim) {
+             add_sample_bridge(sim, OLD).config().return_paths = {"\\\\.\\PhysicalDrive5",
+                                                                  "\\\\.\\PhysicalDrive7"};
+         },
+         nullptr, DIFFERS + update_lines("\\\\.\\PhysicalDrive7"), "", 0, false,
+         [](CountingSim& sim, const Trace&) {
+             auto reads = commands(sim, OP_VENDOR_READ, SUB_VERSION);
+             ASSERT_FALSE(reads.empty());
+             EXPECT_EQ(reads.back().device, "\\\\.\\PhysicalDrive7");
+         }},
+        {"two bridges, the first is used",
+         [](CountingSim& sim) {
+             add_sample_bridge(sim, OLD, "\\\\.\\PhysicalDrive2", 0x11111111);
+             add_sample_bridge(sim, NEW, "\\\\.\\PhysicalDrive4", 0x22222222);
+         },
+         nullptr,
+         found_lines("\\\\.\\PhysicalDrive2") + current_line("1.2.3", "011524", "20240115") +
+             "[INFO] FW version differs: expected 1.2.4, current 1.2.3\n" +
+             update_lines("\\\\.\\PhysicalDrive2"),
+         "", 0, false,
+         [](CountingSim& sim, const Trace&) {
+             EXPECT_EQ(sim.bridges()[1]->restart_count(), 0);
+             for (const sim::TraceEntry& entry : commands(sim, OP_VENDOR_WRITE))
+                 EXPECT_EQ(entry.device, "\\\\.\\PhysicalDrive2");
+         }},
+    };
+}
+
+TEST(WholeTool, EveryEndingOfTheDeviceCheckAndTheUpdateRun) {
+    UpdateFiles files;
+    for (const DeviceCase& c : device_cases(files)) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = files.args(c.bad_cfg ? files.bad_cfg : "");
+        Trace clean;
+        if (c.fault || c.check) {
+            InstalledSim twin;
+            c.setup(twin.sim());
+            run_tool(args, INPUT);
+            clean = twin->trace();
+        }
+        InstalledSim sim;
+        c.setup(sim.sim());
+        if (c.fault)
+            c.fault(sim.sim(), clean);
+        ToolRun run = run_tool(args, INPUT);
+        std::string start = start_lines(files);
+        if (c.bad_cfg)
+            start.replace(start.find(files.cfg), files.cfg.size(), files.bad_cfg);
+        EXPECT_EQ(run.code, c.code);
+        EXPECT_EQ(run.out, start + c.out + KEY_WAIT);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.input_left, "x");
+        EXPECT_EQ(sim->open_handles(), 0);
+        if (c.check)
+            c.check(sim.sim(), clean);
+    }
+}
+
+// The key wait ends at the end of input too: a run with nothing on standard
+// input does not hang.
+TEST(WholeTool, KeyWaitEndsAtTheEndOfInput) {
+    UpdateFiles files;
+    InstalledSim sim;
+    add_sample_bridge(sim.sim(), NEW);
+    ToolRun run = run_tool(files.args(), "");
+    EXPECT_EQ(run.code, 0);
+    EXPECT_TRUE(run.out.ends_with(KEY_WAIT)) << run.out;
+}
+
+// The counters start from zero for the run, and the engine's last result is
+// the one printed, not one left by an earlier run in the same process.
+TEST(WholeTool, FailureMessageShowsThisRunsResultTwice) {
+    UpdateFiles files;
+    fw_last_error = -4;
+    fw_done_bytes = 12345;
+    InstalledSim sim;
+    add_sample_bridge(sim.sim(), OLD);
+    ToolRun run = run_tool(files.args(files.bad_cfg), INPUT);
+    EXPECT_EQ(run.err, "[ERROR] Firmware update failed (ret=-9, last_error=-9)\n");
+    EXPECT_EQ(fw_done_bytes, 0);
+}
+
+}  // namespace
+}  // namespace vtx::test::e2e
