@@ -1,0 +1,152 @@
+#include "companion/bridge_main.h"
+
+#include <string>
+
+#include "companion/cli.h"
+#include "companion/commands.h"
+#include "companion/output.h"
+
+namespace vtx::companion {
+
+namespace {
+
+struct CommandHelp {
+    const char* name;
+    const char* usage;  // after the program name
+    const char* text;
+};
+
+const CommandHelp COMMAND_HELP[] = {
+    {"list", "list [--json]",
+     "Lists every bridge that discovery admits, in discovery order (physical\n"
+     "drives by number, then lettered volumes): device path and name, and the\n"
+     "drive behind it: model, serial number, firmware revision and ATA security\n"
+     "state. Text trims blanks; JSON keeps every field exactly as read.\n"
+     "\n"
+     "Exit codes: 0 bridges listed, 2 none found.\n"},
+    {"info", "info [--json] [PATH]",
+     "Shows what one bridge says about itself: chip family, chip id and revision,\n"
+     "the image variant it takes, firmware version and build date, run mode,\n"
+     "identity word, largest transfer, and whether it answers the readiness\n"
+     "check. Only read commands are sent. PATH defaults to the first bridge.\n"
+     "\n"
+     "Exit codes: 0 shown (a query that failed is shown as failed), 2 no bridge\n"
+     "at PATH, or none found.\n"},
+    {"params", "params [--json] [--raw FILE] [PATH]",
+     "Reads the bridge's 2048-byte parameter area and prints it as parameter-file\n"
+     "text that vtx_fwupdate takes back as its cfg file. PATH defaults to the\n"
+     "first bridge.\n"
+     "\n"
+     "  --raw FILE  also save the 2048 bytes as read\n"
+     "\n"
+     "Exit codes: 0 printed, 1 the area could not be read or decoded (the records\n"
+     "before the fault are printed and the place is named), 2 no bridge.\n"},
+    {"check", "check [--json] [--type KIND] [--strict] FILE...",
+     "Checks update files without a bridge: firmware and rescue images (CRC,\n"
+     "format, slot, chip variant and the chips it fits, layout), LED images\n"
+     "(header, lengths, flash range), parameter files (each line the update tool\n"
+     "drops and why, values it stores otherwise than written, packed size) and\n"
+     "parameter areas. The kind of each file comes from its content.\n"
+     "\n"
+     "  --type KIND  check every FILE as KIND: firmware, rescue (both also check\n"
+     "               the slot), image, led, params or area\n"
+     "  --strict     a warning fails the file too\n"
+     "\n"
+     "Exit codes: 0 every file passed, 1 a file failed.\n"},
+    {"pack-params", "pack-params [--json] CFG OUT",
+     "Writes to OUT the 2048-byte parameter area that the parameter file CFG\n"
+     "encodes to: the bytes vtx_fwupdate programs into the bridge.\n"
+     "\n"
+     "Exit codes: 0 written, 1 the update tool would refuse CFG, or OUT cannot\n"
+     "be written.\n"},
+};
+
+const CommandHelp* help_of(const std::string& name) {
+    for (const CommandHelp& help : COMMAND_HELP) {
+        if (name == help.name)
+            return &help;
+    }
+    return nullptr;
+}
+
+void print_command_help(std::FILE* out, const char* program, const CommandHelp& help) {
+    std::fprintf(out, "Usage: %s %s\n\n%s", program, help.usage, help.text);
+}
+
+int usage_error(const Output& output, const std::string& message) {
+    if (output.json())
+        return finish_early(output, EXIT_USAGE, message);
+    const char* program = output.invocation->program.c_str();
+    std::fprintf(output.err, "%s: %s\nTry '%s --help'.\n", program, message.c_str(), program);
+    return EXIT_USAGE;
+}
+
+int show_help(const Output& output, const std::string& topic) {
+    const char* program = output.invocation->program.c_str();
+    if (topic.empty()) {
+        print_global_help(output.out, program);
+        return EXIT_DONE;
+    }
+    const CommandHelp* help = help_of(topic);
+    if (help == nullptr)
+        return usage_error(output, "no command " + topic);
+    print_command_help(output.out, program, *help);
+    return EXIT_DONE;
+}
+
+int dispatch(const Output& output) {
+    const std::string& command = output.invocation->command;
+    if (command == "list")
+        return run_list(output);
+    if (command == "info")
+        return run_info(output);
+    if (command == "params")
+        return run_params(output);
+    if (command == "check")
+        return run_check(output);
+    return run_pack_params(output);
+}
+
+}  // namespace
+
+void print_global_help(std::FILE* out, const char* program) {
+    std::fprintf(out,
+                 "Usage: %s [--json] COMMAND [ARGUMENTS]\n"
+                 "       %s --help | --version | help COMMAND | COMMAND --help\n"
+                 "\n"
+                 "The companion of vtx_fwupdate: looks at bridges and update files. It\n"
+                 "sends a bridge read commands only, never a write.\n"
+                 "\n"
+                 "Commands:\n",
+                 program, program);
+    for (const CommandHelp& help : COMMAND_HELP)
+        std::fprintf(out, "  %s\n", help.usage);
+    std::fprintf(out,
+                 "\n"
+                 "Options:\n"
+                 "  --json     one JSON document on standard output (docs/vtx_bridge.md)\n"
+                 "  --help     this text; COMMAND --help for one command\n"
+                 "  --version  the program's version\n"
+                 "\n"
+                 "Exit codes: 0 done, 1 failure, 2 no bridge found, 64 usage error.\n");
+}
+
+int bridge_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
+    Invocation invocation;
+    invocation.program = program_name_of(argc > 0 ? argv[0] : nullptr);
+    Output output{out, err, &invocation};
+    std::string error;
+    if (parse_invocation(argc, argv, invocation, error) != 0)
+        return usage_error(output, error);
+    if (invocation.version) {
+        std::fprintf(out, "%s %s\n", invocation.program.c_str(), bridge_version());
+        return EXIT_DONE;
+    }
+    if (invocation.command == "help")
+        return show_help(output, invocation.operands.empty() ? "" : invocation.operands[0]);
+    if (invocation.help)
+        return show_help(output, invocation.command);
+    return dispatch(output);
+}
+
+}  // namespace vtx::companion

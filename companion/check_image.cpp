@@ -1,0 +1,243 @@
+// Firmware and rescue images, checked as the update tool checks them:
+// leading block, payload CRC, layout, then chip variant and slot, for every
+// chip there is instead of the one connected.
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "companion/check.h"
+#include "companion/text.h"
+#include "update/image.h"
+#include "vtx/bytes.h"
+
+namespace vtx::companion {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Every chip id a supported bridge may report.
+constexpr uint32_t KNOWN_CHIPS[] = {0xA0010001, 0xA0010002, 0xA0010003, 0xA0020000, 0xA0020001,
+                                    0xA0020002, 0xA0020003, 0xA0030000, 0xA0030001};
+// Revision 4 stands for "4 or 10", revision 0 for any other.
+constexpr uint32_t REV_SPECIAL = 4;
+constexpr uint32_t REV_OTHER = 0;
+
+bool takes_rescue_format(uint32_t chip_id) {
+    return chip_id >= 0xA0010001 && chip_id <= 0xA0010003;
+}
+
+// The slot the image fills on this chip, or null: the updater's slot rule.
+const char* slot_on(const ImageHeader& header, uint32_t chip_id) {
+    if (header.signature == MODE_MAIN && header.image_type != IMAGE_TYPE_RESCUE_IN_MAIN)
+        return "main";
+    if (takes_rescue_format(chip_id)
+            ? header.signature == MODE_RESCUE
+            : header.signature == MODE_MAIN && header.image_type == IMAGE_TYPE_RESCUE_IN_MAIN)
+        return "rescue";
+    return nullptr;
+}
+
+// Chips whose variant is the image's, with and without regard to the slot.
+void find_fits(ImageFacts& facts, bool& variant_known) {
+    variant_known = false;
+    for (uint32_t chip_id : KNOWN_CHIPS) {
+        bool special = fw_expected_variant(chip_id, REV_SPECIAL) == facts.header.chip_variant;
+        bool other = fw_expected_variant(chip_id, REV_OTHER) == facts.header.chip_variant;
+        if (!special && !other)
+            continue;
+        variant_known = true;
+        const char* slot = slot_on(facts.header, chip_id);
+        if (slot == nullptr)
+            continue;
+        const char* revisions = special && other ? "any" : special ? "4-or-10" : "other";
+        facts.fits.push_back({chip_id, revisions, slot});
+    }
+}
+
+const char* role_of(const ImageHeader& header) {
+    if (header.signature == MODE_RESCUE)
+        return "rescue";
+    if (header.signature == MODE_MAIN)
+        return header.image_type == IMAGE_TYPE_RESCUE_IN_MAIN ? "rescue" : "firmware";
+    return "";
+}
+
+bool read_lead_block(std::FILE* file, ImageFacts& facts) {
+    std::vector<uint8_t> lead(IMAGE_LEAD_BLOCK, 0);
+    size_t got = std::fread(lead.data(), 1, lead.size(), file);
+    if (got < IMAGE_HEADER_SIZE)
+        return false;
+    facts.has_header = true;
+    facts.header = image_header_from_bytes(lead.data());
+    const uint8_t* version = lead.data() + 64;
+    facts.header_version = {load_le32(version), load_le32(version + 4), load_le32(version + 8),
+                            load_le32(version + 12), load_le32(version + 16)};
+    return true;
+}
+
+// The payload CRC as the reader folds it, from the file's own bytes.
+bool payload_crc(std::FILE* file, const ImageHeader& header, uint32_t& crc) {
+    if (std::fseek(file, long(header.payload_offset), SEEK_SET) != 0)
+        return false;
+    std::vector<uint8_t> chunk(IMAGE_LEAD_BLOCK);
+    crc = 0;
+    for (uint32_t left = header.payload_length; left != 0;) {
+        uint32_t n = left < IMAGE_LEAD_BLOCK ? left : IMAGE_LEAD_BLOCK;
+        if (std::fread(chunk.data(), 1, n, file) != n)
+            return false;
+        crc = crc32_update(crc, chunk.data(), n);
+        left -= n;
+    }
+    return true;
+}
+
+void check_payload(std::FILE* file, FileReport& report) {
+    ImageFacts& facts = report.image;
+    const ImageHeader& h = facts.header;
+    if (h.payload_offset >= 0x80000000u) {
+        report.problem("negative-payload-offset",
+                       "payload_offset " + hex32(h.payload_offset) +
+                           " is a negative seek offset: the reader fails with \"fseek()\"");
+        return;
+    }
+    if (uint64_t(h.payload_offset) + h.payload_length > facts.size) {
+        report.problem("payload-past-end",
+                       "the payload (" + std::to_string(h.payload_length) + " bytes at offset " +
+                           std::to_string(h.payload_offset) + ") runs past the end of the file");
+        return;
+    }
+    facts.crc_computed = payload_crc(file, h, facts.crc);
+    if (!facts.crc_computed)
+        report.problem("cannot-read", "the payload cannot be read");
+    else if (facts.crc != h.payload_crc)
+        report.problem("crc-mismatch", "the payload's CRC-32 is " + hex32(facts.crc) +
+                                           ", the header says " + hex32(h.payload_crc));
+}
+
+// The layout the download walks, one reason at a time.
+void check_layout(FileReport& report) {
+    ImageFacts& facts = report.image;
+    const ImageHeader& h = facts.header;
+    uint64_t size = facts.size;
+    size_t before = report.problems.size();
+    facts.layout_fits = size <= 0xFFFFFFFFu && fw_layout_fits(h, uint32_t(size));
+    if (h.lead_offset != 0)
+        report.problem("lead-offset-not-zero",
+                       "lead_offset is " + std::to_string(h.lead_offset) + ", not 0");
+    if (h.body_offset != h.lead_length)
+        report.problem("body-offset-not-lead", "body_offset " + std::to_string(h.body_offset) +
+                                                   " is not where the lead region ends (" +
+                                                   std::to_string(h.lead_length) + ")");
+    if (h.lead_length % FLASH_UNIT != 0)
+        report.problem("lead-length-unaligned", "the lead region's " +
+                                                    std::to_string(h.lead_length) +
+                                                    " bytes are not whole 4096-byte blocks");
+    if (size < h.lead_length)
+        report.problem("shorter-than-lead", "the file (" + std::to_string(size) +
+                                                " bytes) is shorter than its lead region (" +
+                                                std::to_string(h.lead_length) + " bytes)");
+    else if ((size - h.lead_length) % FLASH_UNIT != 0)
+        report.problem("body-length-unaligned", "the body's " +
+                                                    std::to_string(size - h.lead_length) +
+                                                    " bytes are not whole 4096-byte blocks");
+    if (report.problems.size() == before && !facts.layout_fits)
+        report.problem("layout", "the download cannot walk this layout");
+}
+
+void check_chips(FileReport& report, const std::string& role) {
+    ImageFacts& facts = report.image;
+    bool variant_known = false;
+    find_fits(facts, variant_known);
+    std::string variant = std::to_string(facts.header.chip_variant);
+    if (!variant_known)
+        report.problem("unknown-variant", "chip variant " + variant +
+                                              " fits no chip (chips take 2, 3, 12, 13, 21, 22)");
+    else if (facts.fits.empty())
+        report.problem(
+            "format-fits-no-chip",
+            std::string("no chip of variant ") + variant + " takes a " + facts.format +
+                "-format image" +
+                (facts.header.image_type == IMAGE_TYPE_RESCUE_IN_MAIN ? " marked 0xFE" : ""));
+    if (!role.empty() && facts.role != role)
+        report.problem("wrong-slot",
+                       "this is a " + std::string(facts.role) + " image, not a " + role + " image");
+}
+
+// "_v" then "%u.%u.%u.%6s", as vtx_fwupdate reads the firmware image's name.
+void read_name_version(const std::string& path, ImageFacts& facts) {
+    size_t cut = path.find_last_of('\\');
+    if (cut == std::string::npos)
+        cut = path.find_last_of('/');
+    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    size_t at = name.find("_v");
+    if (at == std::string::npos)
+        return;
+    unsigned major = 0, minor = 0, patch = 0;
+    char date[7] = {};
+    if (std::sscanf(name.c_str() + at + 2, "%u.%u.%u.%6s", &major, &minor, &patch, date) != 4)
+        return;
+    facts.name_version_found = true;
+    facts.name_version =
+        std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
+    facts.name_date = date;
+}
+
+}  // namespace
+
+bool file_size_of(const std::string& path, uint64_t& size) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0)
+        return false;
+    long end = std::ftell(file.get());
+    if (end < 0)
+        return false;
+    size = uint64_t(end);
+    return true;
+}
+
+void check_image(FileReport& report, const std::string& role) {
+    ImageFacts& facts = report.image;
+    File file(std::fopen(report.path.c_str(), "rb"));
+    if (!file || !file_size_of(report.path, facts.size)) {
+        report.problem("cannot-open", "cannot open the file");
+        return;
+    }
+    if (facts.size > IMAGE_SIZE_LIMIT) {
+        report.problem("too-large", "larger than any image the bridge's flash holds");
+        return;
+    }
+    if (!read_lead_block(file.get(), facts)) {
+        report.problem("short-file", "only " + std::to_string(facts.size) +
+                                         " bytes: the reader needs a 4096-byte leading block");
+        return;
+    }
+    facts.format = facts.header.signature == MODE_MAIN     ? "main"
+                   : facts.header.signature == MODE_RESCUE ? "rescue"
+                                                           : "unknown";
+    facts.role = role_of(facts.header);
+    read_name_version(report.path, facts);
+    // The reader stops at a short leading block before it looks at anything.
+    if (facts.size < IMAGE_LEAD_BLOCK) {
+        report.problem("short-file", "only " + std::to_string(facts.size) +
+                                         " bytes: the reader needs a 4096-byte leading block");
+        return;
+    }
+    if (facts.role[0] == '\0')
+        report.problem("unknown-signature", "signature " + hex32(facts.header.signature) +
+                                                " is neither the main (0x97463136) nor the "
+                                                "rescue format (0x79817981)");
+    check_payload(file.get(), report);
+    check_layout(report);
+    if (facts.role[0] != '\0')
+        check_chips(report, role);
+    if (std::string(facts.role) == "firmware" && !facts.name_version_found)
+        report.warning("name-without-version",
+                       "the file name has no \"_v<major>.<minor>.<patch>.<date>\": vtx_fwupdate "
+                       "stops when it is the firmware image");
+}
+
+}  // namespace vtx::companion

@@ -1,0 +1,250 @@
+// check on images and LED images: every damage the image maker can make is
+// refused with its own reason, and the verdict agrees with the update
+// engine's own checks against a simulated bridge.
+#include "device/transport.h"
+#include "tests/companion/companion_support.h"
+#include "tests/support/stderr_capture.h"
+#include "tools/imagemaker/image_builder.h"
+#include "update/image.h"
+#include "update/led.h"
+
+namespace vtx::test {
+namespace {
+
+namespace im = imagemaker;
+
+struct DamageCode {
+    im::ImageDamage kind;
+    const char* code;
+};
+
+const DamageCode IMAGE_DAMAGE_CODES[] = {
+    {im::ImageDamage::kWrongCrc, "crc-mismatch"},
+    {im::ImageDamage::kWrongSignature, "unknown-signature"},
+    {im::ImageDamage::kWrongVariant, "unknown-variant"},
+    {im::ImageDamage::kMainMarkedRescue, "wrong-slot"},
+    {im::ImageDamage::kLeadOffsetNotZero, "lead-offset-not-zero"},
+    {im::ImageDamage::kBodyOffsetNotLead, "body-offset-not-lead"},
+    {im::ImageDamage::kLeadLengthUnaligned, "lead-length-unaligned"},
+    {im::ImageDamage::kBodyLengthUnaligned, "body-length-unaligned"},
+    {im::ImageDamage::kFileShorterThanLead, "shorter-than-lead"},
+    {im::ImageDamage::kShortFile, "short-file"},
+    {im::ImageDamage::kNegativePayloadOffset, "negative-payload-offset"},
+    {im::ImageDamage::kPayloadPastEnd, "payload-past-end"},
+};
+
+bool contains(const std::vector<std::string>& codes, const std::string& code) {
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+class CompanionCheckImages : public testing::Test {
+  protected:
+    // The update engine's verdict: the image check against a bridge of this
+    // chip, in either slot.
+    bool engine_accepts(const std::string& path, uint32_t chip_id, uint32_t chip_rev) {
+        sim->clear_devices();
+        sim::BridgeConfig config;
+        config.chip_id = chip_id;
+        config.chip_rev_register = chip_rev << 16;
+        if (chip_id < 0xA0020000) {
+            config.revision = "2.00";
+            config.model = "VTX4500";
+        }
+        sim->add_bridge(config);
+        DeviceHandle* handle = dev_open(config.path.c_str());
+        StderrCapture quiet;  // the reader reports a failed seek
+        bool accepted = fw_check_image(handle, path.c_str(), false) == 0 ||
+                        fw_check_image(handle, path.c_str(), true) == 0;
+        dev_close(handle);
+        return accepted;
+    }
+    json::Value check(const std::vector<std::string>& args) {
+        std::vector<std::string> all = {"check", "--json"};
+        all.insert(all.end(), args.begin(), args.end());
+        return json_of(run_bridge(all));
+    }
+    SimInstalled sim;
+    TempDir dir;
+};
+
+TEST_F(CompanionCheckImages, EveryDamagedImageIsRefusedWithItsReason) {
+    ASSERT_EQ(std::size(IMAGE_DAMAGE_CODES), im::image_damage_kinds().size());
+    for (const DamageCode& damage : IMAGE_DAMAGE_CODES) {
+        std::string name = "damaged.bin";
+        for (const im::ImageDamageName& kind : im::image_damage_kinds())
+            if (kind.kind == damage.kind)
+                name = std::string(kind.name) + ".bin";
+        SCOPED_TRACE(name);
+        std::string path =
+            dir.write(name, im::build_damaged_image(im::firmware_spec(13), damage.kind));
+        json::Value file = check({"--type", "firmware", path})["files"][0];
+        EXPECT_FALSE(file["passed"].boolean);
+        EXPECT_TRUE(contains(codes_of(file["problems"]), damage.code))
+            << testing::PrintToString(codes_of(file["problems"]));
+
+        // Without --type the kind comes from the content, and the verdict is
+        // the engine's.
+        json::Value detected = check({path})["files"][0];
+        EXPECT_EQ(detected["passed"].boolean, engine_accepts(path, 0xA0020001, 10))
+            << detected["kind"].string;
+    }
+}
+
+struct Chip {
+    uint32_t id;
+    uint32_t rev;
+};
+
+const Chip CHIPS[] = {{0xA0010001, 0},  {0xA0010002, 3}, {0xA0010003, 0}, {0xA0020001, 4},
+                      {0xA0020002, 10}, {0xA0020003, 0}, {0xA0030000, 0}, {0xA0030001, 7}};
+
+TEST_F(CompanionCheckImages, IntactImagesPassAndNameTheChipsTheyFit) {
+    for (const Chip& chip : CHIPS) {
+        SCOPED_TRACE(testing::Message() << std::hex << chip.id << " rev " << chip.rev);
+        struct Role {
+            im::ImageSpec spec;
+            const char* kind;
+        } roles[] = {{im::firmware_spec_for_chip(chip.id, chip.rev), "firmware"},
+                     {im::rescue_spec_for_chip(chip.id, chip.rev), "rescue"}};
+        for (const Role& role : roles) {
+            std::string path = dir.write("img.bin", im::build_firmware_image(role.spec));
+            json::Value file = check({path})["files"][0];
+            EXPECT_TRUE(file["passed"].boolean)
+                << testing::PrintToString(codes_of(file["problems"]));
+            EXPECT_EQ(file["kind"].string, role.kind);
+            bool named = false;
+            for (const json::Value& fit : file["image"]["fits"].array)
+                named |= fit["chip_id"].u64() == chip.id &&
+                         fit["slot"].string ==
+                             (std::string(role.kind) == "firmware" ? "main" : "rescue");
+            EXPECT_TRUE(named);
+            EXPECT_TRUE(engine_accepts(path, chip.id, chip.rev));
+        }
+    }
+}
+
+TEST_F(CompanionCheckImages, ARescueImageIsNoFirmwareImage) {
+    std::string rescue = dir.write("r.bin", im::build_firmware_image(im::rescue_spec(13)));
+    std::string firmware =
+        dir.write("fw_v1.2.3.061524.bin", im::build_firmware_image(im::firmware_spec(13)));
+    EXPECT_TRUE(contains(codes_of(check({"--type", "firmware", rescue})["files"][0]["problems"]),
+                         "wrong-slot"));
+    EXPECT_TRUE(contains(codes_of(check({"--type", "rescue", firmware})["files"][0]["problems"]),
+                         "wrong-slot"));
+    json::Value good = check({"--type", "firmware", firmware})["files"][0];
+    EXPECT_TRUE(good["passed"].boolean);
+    EXPECT_EQ(good["image"]["name_version"]["version"].string, "1.2.3");
+    EXPECT_EQ(good["image"]["name_version"]["date"].string, "061524");
+}
+
+TEST_F(CompanionCheckImages, AFirmwareImageWithoutAVersionInItsNameIsWarnedAbout) {
+    std::string path = dir.write("firmware.bin", im::build_firmware_image(im::firmware_spec(13)));
+    json::Value file = check({path})["files"][0];
+    EXPECT_TRUE(file["passed"].boolean);
+    EXPECT_TRUE(contains(codes_of(file["warnings"]), "name-without-version"));
+    EXPECT_FALSE(check({"--strict", path})["files"][0]["passed"].boolean);
+}
+
+TEST_F(CompanionCheckImages, EveryDamagedLedImageIsRefusedWithItsReason) {
+    struct LedCode {
+        im::LedDamage kind;
+        const char* code;
+    } cases[] = {{im::LedDamage::kWrongSignature, "wrong-signature"},
+                 {im::LedDamage::kSizeMismatch, "size-mismatch"},
+                 {im::LedDamage::kShortFile, "short-file"},
+                 {im::LedDamage::kReachesHeaderBlock, "reaches-header-block"}};
+    ASSERT_EQ(std::size(cases), im::led_damage_kinds().size());
+    for (const LedCode& c : cases) {
+        SCOPED_TRACE(c.code);
+        std::string path = dir.write("led.bin", im::build_damaged_led_image({}, c.kind));
+        json::Value file = check({"--type", "led", path})["files"][0];
+        EXPECT_FALSE(file["passed"].boolean);
+        EXPECT_TRUE(contains(codes_of(file["problems"]), c.code))
+            << testing::PrintToString(codes_of(file["problems"]));
+        uint8_t header[64] = {};
+        EXPECT_NE(led_check_image(path.c_str(), header), 0);
+    }
+    std::string good = dir.write("good.bin", im::build_led_image({}));
+    json::Value file = check({good})["files"][0];
+    EXPECT_EQ(file["kind"].string, "led");
+    EXPECT_TRUE(file["passed"].boolean);
+    EXPECT_EQ(file["led"]["total"].u64(), im::DEFAULT_LED_SIZE);
+}
+
+TEST_F(CompanionCheckImages, TheKindComesFromTheContent) {
+    std::vector<uint8_t> area = area_of(dir, "VID = 1\n");
+    std::vector<uint8_t> block = area;  // a header block dump: image half, then the area
+    block.insert(block.begin(), HEADER_HALF_SIZE, 0x11);
+    std::vector<uint8_t> noise = im::pseudo_random_bytes(7, 5000);
+    struct Case {
+        std::string path;
+        const char* kind;
+        bool passed;
+    } cases[] = {
+        {dir.write("a_v1.0.0.010124.bin", im::build_firmware_image(im::firmware_spec(21))),
+         "firmware", true},
+        {dir.write("b.bin", im::build_firmware_image(im::rescue_spec(2))), "rescue", true},
+        {dir.write("c.bin", im::build_firmware_image(im::rescue_spec(22))), "rescue", true},
+        {dir.write("d.bin", im::build_led_image({})), "led", true},
+        {dir.write("e.cfg", "VID = 1\n"), "params", true},
+        {dir.write("f.bin", area), "area", true},
+        {dir.write("g.bin", block), "area", true},
+        {dir.write("h.bin", noise), "unknown", false},
+        {dir.file("absent.bin"), "unknown", false},
+    };
+    std::vector<std::string> args;
+    for (const Case& c : cases)
+        args.push_back(c.path);
+    json::Value doc = check(args);
+    EXPECT_EQ(doc["exit_code"].i64(), companion::EXIT_FAILED);
+    EXPECT_EQ(doc["failed"].i64(), 2);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].path);
+        EXPECT_EQ(doc["files"][i]["kind"].string, cases[i].kind);
+        EXPECT_EQ(doc["files"][i]["kind_source"].string, "content");
+        EXPECT_EQ(doc["files"][i]["passed"].boolean, cases[i].passed);
+    }
+    EXPECT_EQ(codes_of(doc["files"][8]["problems"]), std::vector<std::string>{"cannot-open"});
+    EXPECT_EQ(codes_of(doc["files"][7]["problems"]), std::vector<std::string>{"unknown-kind"});
+}
+
+TEST_F(CompanionCheckImages, TextReportNamesEachFileAndItsVerdict) {
+    std::string good =
+        dir.write("fw_v1.0.0.010124.bin", im::build_firmware_image(im::firmware_spec(13)));
+    std::string bad = dir.write(
+        "bad.bin", im::build_damaged_image(im::firmware_spec(13), im::ImageDamage::kWrongCrc));
+    BridgeRun run = run_bridge({"check", good, bad});
+    EXPECT_EQ(run.code, companion::EXIT_FAILED);
+    EXPECT_NE(run.out.find(good + ": firmware image: passed\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(bad + ": firmware image: FAILED\n"), std::string::npos);
+    EXPECT_NE(run.out.find("(crc-mismatch)"), std::string::npos);
+    EXPECT_NE(run.out.find("0xA0020001 to 0xA0020003 (revision 4 or 10) as main"),
+              std::string::npos);
+    EXPECT_NE(run.err.find("1 of 2 files failed"), std::string::npos) << run.err;
+}
+
+// Whatever bytes a file holds, check ends with a verdict and valid JSON.
+TEST_F(CompanionCheckImages, HostileFilesNeverCrashTheCheck) {
+    std::vector<uint8_t> good = im::build_firmware_image(im::firmware_spec(13));
+    const char* kinds[] = {"", "firmware", "image", "led", "params", "area"};
+    for (uint32_t seed = 1; seed <= 120; ++seed) {
+        std::vector<uint8_t> bytes = im::pseudo_random_bytes(seed, seed * 97 % 5000);
+        const char* kind = kinds[seed % 6];
+        if (seed % 2 == 0) {  // a good image with a damaged header
+            bytes = good;
+            std::vector<uint8_t> noise = im::pseudo_random_bytes(seed, 8);
+            for (int i = 0; i < 8; ++i)
+                bytes[noise[i] % 64] = noise[(i + 1) % 8];
+            kind = kinds[seed % 3];
+        }
+        std::string path = dir.write("fuzz.bin", bytes);
+        std::vector<std::string> args = {path};
+        if (*kind != '\0')
+            args = {"--type", kind, path};
+        json::Value doc = check(args);
+        EXPECT_TRUE(doc["exit_code"].i64() == 0 || doc["exit_code"].i64() == 1) << seed;
+    }
+}
+
+}  // namespace
+}  // namespace vtx::test

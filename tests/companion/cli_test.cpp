@@ -1,0 +1,150 @@
+// The command line, help, exit codes and the JSON writer's escaping.
+#include "companion/json_writer.h"
+#include "tests/companion/companion_support.h"
+
+namespace vtx::test {
+namespace {
+
+using Args = std::vector<std::string>;
+
+const Args USAGE_ERRORS[] = {
+    {},
+    {"frob"},
+    {"list", "extra"},
+    {"info", "a", "b"},
+    {"check"},
+    {"pack-params", "only.cfg"},
+    {"info", "--raw", "x.bin"},
+    {"list", "--type", "led"},
+    {"params", "--strict"},
+    {"list", "--bogus"},
+    {"params", "--raw"},
+    {"check", "--type", "zip", "file"},
+    {"help", "frob"},
+};
+
+TEST(CompanionCli, UsageErrorsExitWith64AndPointToHelp) {
+    SimInstalled sim;
+    for (const Args& args : USAGE_ERRORS) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        BridgeRun run = run_bridge(args);
+        EXPECT_EQ(run.code, companion::EXIT_USAGE);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("vtx_bridge: "), std::string::npos) << run.err;
+        EXPECT_TRUE(sim->trace().empty()) << "a usage error touched a device";
+    }
+}
+
+TEST(CompanionCli, UsageErrorsAnswerInJsonWhenAsked) {
+    SimInstalled sim;
+    for (Args args : USAGE_ERRORS) {
+        args.push_back("--json");
+        SCOPED_TRACE(testing::PrintToString(args));
+        BridgeRun run = run_bridge(args);
+        EXPECT_EQ(run.code, companion::EXIT_USAGE);
+        json::Value doc = json_of(run);
+        EXPECT_EQ(doc["status"].string, "usage");
+        EXPECT_FALSE(doc["message"].string.empty());
+    }
+}
+
+TEST(CompanionCli, EveryCommandHasHelpOfItsOwn) {
+    SimInstalled sim;
+    BridgeRun global = run_bridge({"--help"});
+    EXPECT_EQ(global.code, 0);
+    const char* commands[] = {"list", "info", "params", "check", "pack-params"};
+    for (const char* command : commands) {
+        SCOPED_TRACE(command);
+        EXPECT_NE(global.out.find(std::string("  ") + command), std::string::npos);
+        std::string usage = std::string("Usage: vtx_bridge ") + command + " ";
+        for (const Args& args :
+             {Args{command, "--help"}, Args{"help", command}, Args{"--json", command, "--help"}}) {
+            BridgeRun run = run_bridge(args);
+            EXPECT_EQ(run.code, 0);
+            EXPECT_EQ(run.out.rfind(usage, 0), 0u) << run.out;
+            EXPECT_NE(run.out.find("Exit codes"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(sim->trace().empty());
+}
+
+TEST(CompanionCli, VersionNamesTheProgram) {
+    SimInstalled sim;
+    BridgeRun run = run_bridge({"--version"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out.rfind("vtx_bridge ", 0), 0u);
+}
+
+TEST(CompanionCli, OptionsMayFollowTheOperandsAndDoubleDashEndsThem) {
+    SimInstalled sim;
+    TempDir dir;
+    std::string cfg = dir.write("-odd.cfg", "VID = 1\n");
+    BridgeRun run = run_bridge({"check", "--", cfg});
+    EXPECT_EQ(run.code, 0) << run.err;
+    json::Value doc = json_of(run_bridge({"check", cfg, "--json", "--strict"}));
+    EXPECT_TRUE(doc["strict"].boolean);
+}
+
+// Bytes in, the string a JSON reader decodes, and the escape on the wire.
+struct QuoteCase {
+    std::string bytes;
+    std::string decoded;
+    std::string wire;  // "" when the bytes pass through unchanged
+};
+
+const QuoteCase QUOTE_CASES[] = {
+    {"plain", "plain", ""},
+    {"a\"b\\c", "a\"b\\c", "\"a\\\"b\\\\c\""},
+    {std::string("\0\x01\n\x1F\x7F", 5), std::string("\0\x01\n\x1F\x7F", 5),
+     "\"\\u0000\\u0001\\u000A\\u001F\\u007F\""},
+    {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", ""},
+    {"\xFF", "\xC3\xBF", "\"\\u00FF\""},                     // not UTF-8 at all
+    {"\x80x", "\xC2\x80x", "\"\\u0080x\""},                  // lone continuation byte
+    {"\xE2\x82", "\xC3\xA2\xC2\x82", "\"\\u00E2\\u0082\""},  // cut short
+    {"\xC0\xAF", "\xC3\x80\xC2\xAF", "\"\\u00C0\\u00AF\""},  // overlong
+    {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80", "\"\\u00ED\\u00A0\\u0080\""},  // surrogate
+    {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80",
+     "\"\\u00F4\\u0090\\u0080\\u0080\""},  // above U+10FFFF
+};
+
+TEST(CompanionJson, StringsAreAlwaysValidJsonAndKeepEveryByte) {
+    for (const QuoteCase& c : QUOTE_CASES) {
+        SCOPED_TRACE(testing::PrintToString(c.bytes));
+        std::string wire = companion::json_quote(c.bytes);
+        if (!c.wire.empty()) {
+            EXPECT_EQ(wire, c.wire);
+        }
+        json::Value value;
+        std::string error;
+        ASSERT_TRUE(json::parse(wire, value, error)) << error;
+        EXPECT_EQ(value.string, c.decoded);
+    }
+}
+
+TEST(CompanionJson, NestedEmptyContainersMakeOneDocument) {
+    companion::JsonWriter writer;
+    writer.begin_object();
+    writer.key("a");
+    writer.begin_array();
+    writer.end_array();
+    writer.key("b");
+    writer.begin_object();
+    writer.end_object();
+    writer.key("c");
+    writer.begin_array();
+    writer.number(-1);
+    writer.null();
+    writer.boolean(false);
+    writer.end_array();
+    writer.end_object();
+    json::Value doc;
+    std::string error;
+    ASSERT_TRUE(json::parse(writer.text(), doc, error)) << error << writer.text();
+    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(doc["a"].size(), 0u);
+    EXPECT_EQ(doc["c"][0].i64(), -1);
+    EXPECT_TRUE(doc["c"][1].is_null());
+}
+
+}  // namespace
+}  // namespace vtx::test
