@@ -3,7 +3,7 @@
 # everything is already there. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ git libgtest-dev libgmock-dev googletest clang-format
+packages=(cmake ninja-build g++ git libgtest-dev libgmock-dev googletest clang-format libbenchmark-dev
           g++-mingw-w64-x86-64-posix wine64 "$@")
 
 missing=()

@@ -17,8 +17,13 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Built on the first CRC computation and kept for the rest of the run.
-uint32_t crc_table[256];
+// Built on the first CRC computation and kept for the rest of the run. Table 0
+// is the classic byte-wise table; table k gives the CRC of a byte followed by
+// k zero bytes, so sixteen bytes fold in one step. The payload is checked
+// several times per update, and byte at a time that check alone took half the
+// time the bus needs for the same update.
+constexpr int CRC_SLICES = 16;
+uint32_t crc_table[CRC_SLICES][256];
 bool crc_table_built = false;
 
 void build_crc_table() {
@@ -27,7 +32,13 @@ void build_crc_table() {
         for (int round = 0; round < 8; ++round) {
             value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
         }
-        crc_table[i] = value;
+        crc_table[0][i] = value;
+    }
+    for (uint32_t i = 0; i < 256; ++i) {
+        for (int k = 1; k < CRC_SLICES; ++k) {
+            uint32_t previous = crc_table[k - 1][i];
+            crc_table[k][i] = (previous >> 8) ^ crc_table[0][previous & 0xFF];
+        }
     }
     crc_table_built = true;
 }
@@ -112,8 +123,18 @@ uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length) {
     if (!crc_table_built)
         build_crc_table();
     crc = ~crc;
-    for (size_t i = 0; i < length; ++i)
-        crc = crc_table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    for (; length >= CRC_SLICES; data += CRC_SLICES, length -= CRC_SLICES) {
+        uint32_t next = 0;
+        for (int word = 0; word < CRC_SLICES / 4; ++word) {
+            uint32_t v = load_le32(data + 4 * word) ^ (word == 0 ? crc : 0);
+            int k = CRC_SLICES - 1 - 4 * word;
+            next ^= crc_table[k][v & 0xFF] ^ crc_table[k - 1][(v >> 8) & 0xFF] ^
+                    crc_table[k - 2][(v >> 16) & 0xFF] ^ crc_table[k - 3][v >> 24];
+        }
+        crc = next;
+    }
+    for (; length > 0; ++data, --length)
+        crc = crc_table[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
