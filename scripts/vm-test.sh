@@ -22,7 +22,7 @@ skip() {
 [ "${VTX_SKIP_VM:-0}" = 1 ] && skip "VTX_SKIP_VM=1 is set"
 [ "$(uname -s)" = Linux ] && [ "$(uname -m)" = x86_64 ] || skip "the rig needs an x86-64 Linux host"
 
-packages=(qemu-system-x86 busybox-static sg3-utils kmod cpio xz-utils file)
+packages=(qemu-system-x86 busybox-static sg3-utils kmod cpio xz-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

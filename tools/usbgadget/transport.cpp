@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "tools/usbgadget/bot.h"
 #include "vtx/bytes.h"
@@ -122,6 +123,8 @@ void BulkOnlyTransport::control_loop() {
                 }
                 case FUNCTIONFS_DISABLE:
                 case FUNCTIONFS_UNBIND:
+                    std::fprintf(stderr, "vtx_usbgadget: %s\n",
+                                 event[8] == FUNCTIONFS_DISABLE ? "disabled" : "unbound");
                     note_reset(true);
                     break;
                 case FUNCTIONFS_SETUP:
@@ -142,9 +145,11 @@ void BulkOnlyTransport::answer_setup(const uint8_t* setup) {
     const bool class_interface = (request_type & 0x7F) == 0x21;
     uint8_t byte = 0;
     if (class_interface && request == REQUEST_GET_MAX_LUN && to_host && length >= 1) {
+        std::fprintf(stderr, "vtx_usbgadget: GET MAX LUN\n");
         (void)::write(function_.ep0(), &byte, 1);  // one logical unit: LUN 0
     } else if (class_interface && request == REQUEST_MASS_STORAGE_RESET && !to_host &&
                length == 0) {
+        std::fprintf(stderr, "vtx_usbgadget: Bulk-Only Mass Storage Reset\n");
         note_reset(false);
         (void)::read(function_.ep0(), &byte, 0);  // status stage
     } else if (to_host) {
