@@ -245,7 +245,7 @@ struct ImageSpec {
     uint32_t body_length = 40960;
     uint8_t seed = 1;  // varies the body bytes
 };
-std::vector<uint8_t> make_image(const ImageSpec& spec);
+std::vector<uint8_t> make_image(const ImageSpec& recipe);
 
 // CRC-32 of IEEE 802.3 (reflected 0xEDB88320, preset and final inversion),
 // continued from `crc` (0 to start).

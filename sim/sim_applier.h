@@ -93,7 +93,7 @@ struct BridgeBuild {
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;
     std::string image;     // image file to install
     std::string firmware;  // or an image made here: main, rescue, rescue_in_main
-    ImageSpec spec;
+    ImageSpec recipe;
     std::optional<std::vector<uint8_t>> parameters;
     int64_t restart_count = 0;
     int64_t next_return_path = 0;

@@ -93,16 +93,16 @@ bool Applier::firmware_entry(BridgeBuild& build, const Entry& entry, std::string
         if (!value.get(text))
             return false;
         build.firmware = text;
-        build.spec.signature = text == "rescue" ? MODE_RESCUE : MODE_MAIN;
-        build.spec.image_type = text == "rescue_in_main" ? IMAGE_TYPE_RESCUE_IN_MAIN : 0;
+        build.recipe.signature = text == "rescue" ? MODE_RESCUE : MODE_MAIN;
+        build.recipe.image_type = text == "rescue_in_main" ? IMAGE_TYPE_RESCUE_IN_MAIN : 0;
         return text == "main" || text == "rescue" || text == "rescue_in_main" ||
                value.fail("takes main, rescue or rescue_in_main");
     }
     if (key == "firmware_version") {
         if (!value.get(text))
             return false;
-        uint32_t* parts[] = {&build.spec.version.major, &build.spec.version.minor,
-                             &build.spec.version.patch};
+        uint32_t* parts[] = {&build.recipe.version.major, &build.recipe.version.minor,
+                             &build.recipe.version.patch};
         size_t start = 0;
         for (size_t i = 0; i < 3; ++i) {
             size_t dot = i < 2 ? text.find('.', start) : text.size();
@@ -117,9 +117,9 @@ bool Applier::firmware_entry(BridgeBuild& build, const Entry& entry, std::string
         return true;
     }
     if (key == "firmware_date")
-        return value.get(build.spec.version.build_date);
+        return value.get(build.recipe.version.build_date);
     if (key == "firmware_variant")
-        return value.get(build.spec.chip_variant);
+        return value.get(build.recipe.chip_variant);
     if (key == "parameter_area") {
         std::vector<uint8_t> bytes;
         if (!value.get(text))
@@ -277,7 +277,7 @@ void Applier::start_bridge(BridgeBuild& build, const std::string& name) {
     state.restart_count = int(build.restart_count);
     state.next_return_path = size_t(build.next_return_path);
     if (!build.firmware.empty()) {
-        bridge.install_image(make_image(build.spec));
+        bridge.install_image(make_image(build.recipe));
     } else {
         state.boot();
     }

@@ -26,26 +26,26 @@ uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc) {
     return ~crc;
 }
 
-std::vector<uint8_t> make_image(const ImageSpec& spec) {
-    uint32_t lead_length = std::max(spec.lead_length, IMAGE_HEADER_SIZE);
-    std::vector<uint8_t> file(size_t(lead_length) + spec.body_length, 0);
-    for (uint32_t i = 0; i < spec.body_length; ++i) {
-        file[lead_length + i] = uint8_t(i * 7u + (i >> 8) * 13u + spec.seed * 101u);
+std::vector<uint8_t> make_image(const ImageSpec& recipe) {
+    uint32_t lead_length = std::max(recipe.lead_length, IMAGE_HEADER_SIZE);
+    std::vector<uint8_t> file(size_t(lead_length) + recipe.body_length, 0);
+    for (uint32_t i = 0; i < recipe.body_length; ++i) {
+        file[lead_length + i] = uint8_t(i * 7u + (i >> 8) * 13u + recipe.seed * 101u);
     }
     ImageHeader header;
-    header.signature = spec.signature;
-    header.image_type = spec.image_type;
-    header.chip_variant = spec.chip_variant;
+    header.signature = recipe.signature;
+    header.image_type = recipe.image_type;
+    header.chip_variant = recipe.chip_variant;
     header.payload_offset = lead_length;
-    header.payload_length = spec.body_length;
-    header.payload_crc = crc32(file.data() + lead_length, spec.body_length);
+    header.payload_length = recipe.body_length;
+    header.payload_crc = crc32(file.data() + lead_length, recipe.body_length);
     header.body_offset = lead_length;
-    header.body_address = spec.body_address;
+    header.body_address = recipe.body_address;
     header.lead_offset = 0;
-    header.lead_address = spec.lead_address;
+    header.lead_address = recipe.lead_address;
     header.lead_length = lead_length;
     image_header_to_bytes(header, file.data());
-    firmware_version_to_bytes(spec.version, file.data() + IMAGE_VERSION_OFFSET);
+    firmware_version_to_bytes(recipe.version, file.data() + IMAGE_VERSION_OFFSET);
     return file;
 }
 

@@ -102,12 +102,12 @@ TEST_F(CompanionCheckImages, IntactImagesPassAndNameTheChipsTheyFit) {
     for (const Chip& chip : CHIPS) {
         SCOPED_TRACE(testing::Message() << std::hex << chip.id << " rev " << chip.rev);
         struct Role {
-            im::ImageSpec spec;
+            im::ImageSpec recipe;
             const char* kind;
         } roles[] = {{im::firmware_spec_for_chip(chip.id, chip.rev), "firmware"},
                      {im::rescue_spec_for_chip(chip.id, chip.rev), "rescue"}};
         for (const Role& role : roles) {
-            std::string path = dir.write("img.bin", im::build_firmware_image(role.spec));
+            std::string path = dir.write("img.bin", im::build_firmware_image(role.recipe));
             json::Value file = check({path})["files"][0];
             EXPECT_TRUE(file["passed"].boolean)
                 << testing::PrintToString(codes_of(file["problems"]));

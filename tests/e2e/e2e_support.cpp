@@ -56,9 +56,9 @@ sim::Bridge& add_sample_bridge(sim::SimPlatform& sim, const FirmwareVersion& ver
     config.path = path;
     config.identity = identity;
     sim::Bridge& bridge = sim.add_bridge(config);
-    im::ImageSpec spec = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
-    spec.version = version;
-    bridge.install_image(im::build_firmware_image(spec));
+    im::ImageSpec recipe = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+    recipe.version = version;
+    bridge.install_image(im::build_firmware_image(recipe));
     return bridge;
 }
 

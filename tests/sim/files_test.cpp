@@ -26,9 +26,9 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     config.max_transfer_reply.reset();
     sim::Bridge& bridge = sim.add_bridge(config);
     bridge.set_parameter_area(std::vector<uint8_t>(2048, 0x5C));
-    sim::ImageSpec spec;
-    spec.version = {3, 1, 4, 0, 20240229};
-    bridge.install_image(sim::make_image(spec));
+    sim::ImageSpec recipe;
+    recipe.version = {3, 1, 4, 0, 20240229};
+    bridge.install_image(sim::make_image(recipe));
     BridgeConfig other;
     other.name = "other";
     other.path = "\\\\.\\PhysicalDrive2";
@@ -90,10 +90,10 @@ TEST(SimFiles, FailedLoadLeavesThePlatformAsItWas) {
 
 TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {
     TempDir dir;
-    sim::ImageSpec spec;
-    spec.signature = MODE_RESCUE;
-    spec.version = {0, 9, 0, 0, 20230505};
-    dir.write("rescue.bin", sim::make_image(spec));
+    sim::ImageSpec recipe;
+    recipe.signature = MODE_RESCUE;
+    recipe.version = {0, 9, 0, 0, 20230505};
+    dir.write("rescue.bin", sim::make_image(recipe));
     std::string path = dir.write("bridges.txt", R"(# two bridges and a stick
 [platform]
 elevated = no

@@ -81,11 +81,11 @@ TEST(SimFlash, BootRulePicksTheFirmwareFromTheHeaderBlock) {
         SCOPED_TRACE(c.name);
         SimPlatform sim;
         sim::Bridge& bridge = sim.add_bridge({});
-        ImageSpec spec;
-        spec.signature = c.signature;
-        spec.image_type = c.image_type;
-        spec.version = {4, 5, 6, 0, 20240131};
-        std::vector<uint8_t> image = sim::make_image(spec);
+        ImageSpec recipe;
+        recipe.signature = c.signature;
+        recipe.image_type = c.image_type;
+        recipe.version = {4, 5, 6, 0, 20240131};
+        std::vector<uint8_t> image = sim::make_image(recipe);
         if (c.damage_body)
             image[image.size() - 100] ^= 1;
         bridge.install_image(image);
@@ -118,15 +118,15 @@ TEST(SimFlash, InstallKeepsTheParameterHalfAndVersionFollowsOnlyARestart) {
     sim::Bridge& bridge = sim.add_bridge({});
     std::vector<uint8_t> parameters(2048, 0x3C);
     bridge.set_parameter_area(parameters);
-    ImageSpec spec;
-    spec.version = {1, 0, 0, 0, 20230101};
-    bridge.install_image(sim::make_image(spec));
+    ImageSpec recipe;
+    recipe.version = {1, 0, 0, 0, 20230101};
+    bridge.install_image(sim::make_image(recipe));
     EXPECT_EQ(bridge.parameter_area(), parameters);
     EXPECT_EQ(bridge.mode_reply(), 1);
 
     // New flash contents do not change what runs until the bridge boots.
-    spec.version = {2, 0, 0, 0, 20240101};
-    std::vector<uint8_t> image = sim::make_image(spec);
+    recipe.version = {2, 0, 0, 0, 20240101};
+    std::vector<uint8_t> image = sim::make_image(recipe);
     bridge.write_flash(HEADER_BLOCK_ADDRESS,
                        std::vector<uint8_t>(image.begin(), image.begin() + 2048));
     EXPECT_EQ(bridge.running_version().major, 1u);

@@ -58,9 +58,9 @@ TEST(ImageMaker, ImagesFitTheChipTheyWereMadeForAndNoOther) {
 }
 
 TEST(ImageMaker, ImageIsLaidOutForTheDownloadAndBootsWithItsVersion) {
-    ImageSpec spec = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
-    spec.body_size = 262144;
-    std::vector<uint8_t> file = build_firmware_image(spec);
+    ImageSpec recipe = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
+    recipe.body_size = 262144;
+    std::vector<uint8_t> file = build_firmware_image(recipe);
     ASSERT_EQ(file.size(), 4096u + 262144u);
     ImageHeader header = image_header_of(file);
     EXPECT_EQ(header.lead_offset, 0u);
@@ -73,7 +73,7 @@ TEST(ImageMaker, ImageIsLaidOutForTheDownloadAndBootsWithItsVersion) {
     EXPECT_EQ(header.payload_crc, crc32_update(0, file.data() + 4096, 262144));
     EXPECT_TRUE(fw_layout_fits(header, uint32_t(file.size())));
     EXPECT_EQ(load_le32(file.data() + 64 + 16), 20240615u);
-    EXPECT_EQ(file, build_firmware_image(spec));  // deterministic
+    EXPECT_EQ(file, build_firmware_image(recipe));  // deterministic
 
     test::SimInstalled sim;
     sim::Bridge& bridge = sim->add_bridge(sim::BridgeConfig{});
@@ -128,8 +128,8 @@ TEST(ImageMaker, EachDamageKindBreaksItsOwnRuleOnly) {
 
 TEST(ImageMaker, LedImagesAndTheirDamagedKinds) {
     TempDir dir;
-    LedSpec spec;
-    std::vector<uint8_t> file = build_led_image(spec);
+    LedSpec recipe;
+    std::vector<uint8_t> file = build_led_image(recipe);
     ASSERT_EQ(file.size(), DEFAULT_LED_SIZE);
     LedImageHeader header = led_header_from_bytes(file.data());
     EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "SDEL");
@@ -139,13 +139,13 @@ TEST(ImageMaker, LedImagesAndTheirDamagedKinds) {
     EXPECT_EQ(led_check_image(dir.write("led.bin", file).c_str(), area), 0);
 
     for (const auto& kind : led_damage_kinds()) {
-        std::string path = dir.write("bad.bin", build_damaged_led_image(spec, kind.kind));
+        std::string path = dir.write("bad.bin", build_damaged_led_image(recipe, kind.kind));
         EXPECT_EQ(led_check_image(path.c_str(), area), -1) << kind.name;
     }
     for (uint32_t size : {64u, 4096u, 5000u, 12288u}) {
-        spec.size = size;
+        recipe.size = size;
         header = led_header_from_bytes(
-            build_damaged_led_image(spec, LedDamage::kReachesHeaderBlock).data());
+            build_damaged_led_image(recipe, LedDamage::kReachesHeaderBlock).data());
         EXPECT_LE(header.flash_address, HEADER_BLOCK_ADDRESS);
         EXPECT_GT(header.flash_address + size, HEADER_BLOCK_ADDRESS) << size;
         EXPECT_EQ((HEADER_BLOCK_ADDRESS - header.flash_address) % FLASH_UNIT, 0u);
@@ -173,9 +173,9 @@ TEST(ImageMakerCli, FirmwareCommandWritesTheImageItWasAskedFor) {
     CliRun r = run({"firmware", "--chip-id", "0xA0020001", "--chip-rev", "10", "--version", "1.2.3",
                     "--date", "20240615", "--size", "262144", "--out", out});
     ASSERT_EQ(r.code, EXIT_OK) << r.err;
-    ImageSpec spec = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
-    spec.body_size = 262144;
-    EXPECT_EQ(test::read_file(out), build_firmware_image(spec));
+    ImageSpec recipe = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
+    recipe.body_size = 262144;
+    EXPECT_EQ(test::read_file(out), build_firmware_image(recipe));
     CliRun info = run({"info", out});
     EXPECT_NE(info.out.find("(matches)"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("layout fits the download"), std::string::npos);

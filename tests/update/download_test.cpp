@@ -46,9 +46,9 @@ class DownloadTest : public StagedTest {
         return bridge;
     }
     std::vector<uint8_t> image(uint32_t body_size) {
-        im::ImageSpec spec = im::firmware_spec(13);
-        spec.body_size = body_size;
-        return im::build_firmware_image(spec);
+        im::ImageSpec recipe = im::firmware_spec(13);
+        recipe.body_size = body_size;
+        return im::build_firmware_image(recipe);
     }
 };
 
@@ -184,11 +184,11 @@ TEST_F(DownloadTest, ImagesOutsideTheLayoutOrDamagedAreRefusedBeforeAnyCommand) 
 TEST_F(DownloadTest, ChunkAtTheHeaderBlockInsideTheBodyAlsoKeepsTheParameters) {
     // A body that starts at the header block: its first chunk lands there.
     sim::Bridge& bridge = bridge_with(4096);
-    im::ImageSpec spec = im::firmware_spec(13);
-    spec.body_size = 8192;
-    spec.body_address = HB;
-    spec.lead_address = HB - 0x10000;
-    std::vector<uint8_t> file = im::build_firmware_image(spec);
+    im::ImageSpec recipe = im::firmware_spec(13);
+    recipe.body_size = 8192;
+    recipe.body_address = HB;
+    recipe.lead_address = HB - 0x10000;
+    std::vector<uint8_t> file = im::build_firmware_image(recipe);
     std::string path = write("image.bin", file);
 
     EXPECT_EQ(fw_download(handle, path.c_str()), 0);

@@ -60,9 +60,9 @@ TEST(ReadHeader, AcceptsAGoodImageAndCopiesItsFirst2048Bytes) {
 
 TEST(ReadHeader, PayloadReadInSeveralChunksMatchesOneContinuousCrc) {
     TempDir dir;
-    ImageSpec spec;
-    spec.body_size = 5 * 4096;
-    std::vector<uint8_t> file = build_firmware_image(spec);
+    ImageSpec recipe;
+    recipe.body_size = 5 * 4096;
+    std::vector<uint8_t> file = build_firmware_image(recipe);
     ImageHeader header = image_header_of(file);
     // An unaligned range that takes five full reads and a short one.
     header.payload_offset = 4096 + 100;
@@ -254,11 +254,11 @@ class Rig {
 };
 
 std::vector<uint8_t> image_with(uint8_t variant, uint32_t signature, uint8_t image_type) {
-    ImageSpec spec = imagemaker::firmware_spec(variant);
-    spec.body_size = 4096;
-    spec.signature = signature;
-    spec.image_type = image_type;
-    return build_firmware_image(spec);
+    ImageSpec recipe = imagemaker::firmware_spec(variant);
+    recipe.body_size = 4096;
+    recipe.signature = signature;
+    recipe.image_type = image_type;
+    return build_firmware_image(recipe);
 }
 
 TEST(CheckImage, VariantTableAndBothSlotRules) {

@@ -50,10 +50,10 @@ class LedTest : public StagedTest {
         open();
     }
     std::string led_file(uint32_t size, uint32_t address = LED) {
-        im::LedSpec spec;
-        spec.size = size;
-        spec.flash_address = address;
-        file = im::build_led_image(spec);
+        im::LedSpec recipe;
+        recipe.size = size;
+        recipe.flash_address = address;
+        file = im::build_led_image(recipe);
         return write("led.bin", file);
     }
     sim::Bridge* bridge = nullptr;

@@ -84,9 +84,9 @@ class SequencerTest : public StagedTest {
     // (RESCUE), with parameters of its own.
     sim::Bridge& start(int mode, sim::BridgeConfig config = {}) {
         bridge = &add_bridge(config);
-        im::ImageSpec spec =
+        im::ImageSpec recipe =
             mode == RESCUE ? im::rescue_spec(13) : im::firmware_spec(13, OLD_VERSION);
-        bridge->install_image(im::build_firmware_image(spec));
+        bridge->install_image(im::build_firmware_image(recipe));
         bridge->set_parameter_area(im::pseudo_random_bytes(9, HEADER_HALF_SIZE));
         return *bridge;
     }

@@ -113,7 +113,7 @@ TEST_F(SimBackendTest, RestartLeavesTheBusAndTheBridgeAnswersAgainAfterItsBoot) 
 
 TEST_F(SimBackendTest, SwallowsTheMatchingCommandsOnly) {
     struct Case {
-        const char* spec;
+        const char* recipe;
         std::vector<Status> replies;  // of three version queries in a row
     };
     const Case cases[] = {
@@ -126,9 +126,9 @@ TEST_F(SimBackendTest, SwallowsTheMatchingCommandsOnly) {
         SimBackend backend;
         ASSERT_TRUE(open(backend));
         std::string error;
-        ASSERT_TRUE(backend.add_swallow(c.spec, error)) << c.spec << ": " << error;
+        ASSERT_TRUE(backend.add_swallow(c.recipe, error)) << c.recipe << ": " << error;
         for (Status expected : c.replies) {
-            EXPECT_EQ(backend.execute(version_query()).status, expected) << c.spec;
+            EXPECT_EQ(backend.execute(version_query()).status, expected) << c.recipe;
         }
     }
 }
@@ -136,9 +136,9 @@ TEST_F(SimBackendTest, SwallowsTheMatchingCommandsOnly) {
 TEST_F(SimBackendTest, RefusesSwallowSpecificationsItCannotRead) {
     SimBackend backend;
     ASSERT_TRUE(open(backend));
-    for (const char* spec : {"", "zz", "e2:", "e2:a5:x", "e2:a5:1:2:3"}) {
+    for (const char* recipe : {"", "zz", "e2:", "e2:a5:x", "e2:a5:1:2:3"}) {
         std::string error;
-        EXPECT_FALSE(backend.add_swallow(spec, error)) << spec;
+        EXPECT_FALSE(backend.add_swallow(recipe, error)) << recipe;
         EXPECT_FALSE(error.empty());
     }
 }

@@ -45,7 +45,7 @@ bool option_u32(const OptionMap& options, const char* key, uint32_t* value, std:
 }
 
 // Variant and, for a rescue image, format: from --variant or from the chip.
-bool chip_choice(const OptionMap& options, bool rescue, ImageSpec& spec, std::string& error) {
+bool chip_choice(const OptionMap& options, bool rescue, ImageSpec& recipe, std::string& error) {
     bool by_variant = options.count("variant") != 0;
     bool by_chip = options.count("chip-id") != 0;
     if (by_variant == by_chip) {
@@ -73,22 +73,22 @@ bool chip_choice(const OptionMap& options, bool rescue, ImageSpec& spec, std::st
         error = "--variant takes a code from 0 to 255 and no --chip-rev";
         return false;
     }
-    spec = rescue ? rescue_spec(uint8_t(variant)) : firmware_spec(uint8_t(variant));
+    recipe = rescue ? rescue_spec(uint8_t(variant)) : firmware_spec(uint8_t(variant));
     if (by_chip && rescue)
-        spec = rescue_spec_for_chip(chip_id, chip_rev);
+        recipe = rescue_spec_for_chip(chip_id, chip_rev);
     return true;
 }
 
-bool rescue_format_choice(const OptionMap& options, ImageSpec& spec, std::string& error) {
+bool rescue_format_choice(const OptionMap& options, ImageSpec& recipe, std::string& error) {
     auto it = options.find("format");
     if (it == options.end())
         return true;
     if (it->second == "rescue") {
-        spec.signature = MODE_RESCUE;
-        spec.image_type = 0;
+        recipe.signature = MODE_RESCUE;
+        recipe.image_type = 0;
     } else if (it->second == "main") {
-        spec.signature = MODE_MAIN;
-        spec.image_type = IMAGE_TYPE_RESCUE_IN_MAIN;
+        recipe.signature = MODE_MAIN;
+        recipe.image_type = IMAGE_TYPE_RESCUE_IN_MAIN;
     } else {
         error = "--format takes 'rescue' or 'main'";
         return false;
@@ -96,20 +96,20 @@ bool rescue_format_choice(const OptionMap& options, ImageSpec& spec, std::string
     return true;
 }
 
-bool body_choice(const OptionMap& options, bool rescue, ImageSpec& spec, std::string& error) {
-    if (!option_u32(options, "size", &spec.body_size, error))
+bool body_choice(const OptionMap& options, bool rescue, ImageSpec& recipe, std::string& error) {
+    if (!option_u32(options, "size", &recipe.body_size, error))
         return false;
-    if (!option_u32(options, "body-address", &spec.body_address, error))
+    if (!option_u32(options, "body-address", &recipe.body_address, error))
         return false;
-    if (!option_u32(options, "seed", &spec.seed, error))
+    if (!option_u32(options, "seed", &recipe.seed, error))
         return false;
-    if (spec.body_size % FLASH_UNIT != 0 || spec.body_size > MAX_BODY_SIZE) {
+    if (recipe.body_size % FLASH_UNIT != 0 || recipe.body_size > MAX_BODY_SIZE) {
         error = "--size must be a multiple of 4096 and at most 64 MiB";
         return false;
     }
     uint32_t limit = rescue ? RESCUE_BODY_LIMIT : MAIN_BODY_LIMIT;
-    if (options.count("body-address") == 0 && spec.body_size > limit) {
-        error = "a body of " + std::to_string(spec.body_size) + " bytes overruns its slot of " +
+    if (options.count("body-address") == 0 && recipe.body_size > limit) {
+        error = "a body of " + std::to_string(recipe.body_size) + " bytes overruns its slot of " +
                 std::to_string(limit) + " bytes in the flash map (see --body-address)";
         return false;
     }
@@ -131,28 +131,28 @@ bool version_choice(const OptionMap& options, FirmwareVersion& version, std::str
     return true;
 }
 
-bool image_spec_from(const OptionMap& options, bool rescue, ImageSpec& spec, std::string& error) {
-    if (!chip_choice(options, rescue, spec, error))
+bool image_spec_from(const OptionMap& options, bool rescue, ImageSpec& recipe, std::string& error) {
+    if (!chip_choice(options, rescue, recipe, error))
         return false;
     if (!rescue && options.count("format") != 0) {
         error = "--format applies to rescue images only";
         return false;
     }
-    return rescue_format_choice(options, spec, error) &&
-           body_choice(options, rescue, spec, error) &&
-           version_choice(options, spec.version, error);
+    return rescue_format_choice(options, recipe, error) &&
+           body_choice(options, rescue, recipe, error) &&
+           version_choice(options, recipe.version, error);
 }
 
-bool led_spec_from(const OptionMap& options, LedSpec& spec, std::string& error) {
+bool led_spec_from(const OptionMap& options, LedSpec& recipe, std::string& error) {
     if (!check_keys(options, {"address", "size", "seed", "out"}, error))
         return false;
-    if (!option_u32(options, "address", &spec.flash_address, error))
+    if (!option_u32(options, "address", &recipe.flash_address, error))
         return false;
-    if (!option_u32(options, "size", &spec.size, error))
+    if (!option_u32(options, "size", &recipe.size, error))
         return false;
-    if (!option_u32(options, "seed", &spec.seed, error))
+    if (!option_u32(options, "seed", &recipe.seed, error))
         return false;
-    if (spec.size < LED_HEADER_SIZE || spec.size > MAX_BODY_SIZE) {
+    if (recipe.size < LED_HEADER_SIZE || recipe.size > MAX_BODY_SIZE) {
         error = "--size of an LED image is 64 bytes to 64 MiB";
         return false;
     }
@@ -170,14 +170,14 @@ int write_out(const OptionMap& options, const std::vector<uint8_t>& file, std::F
     return EXIT_OK;
 }
 
-std::string describe(const ImageSpec& spec, bool rescue) {
+std::string describe(const ImageSpec& recipe, bool rescue) {
     char text[200];
     std::snprintf(text, sizeof text,
                   "%s image (%s format), variant %u, version %u.%u.%u (%u), body %u bytes at "
                   "0x%08X",
-                  rescue ? "rescue" : "firmware", spec.signature == MODE_RESCUE ? "rescue" : "main",
-                  spec.chip_variant, spec.version.major, spec.version.minor, spec.version.patch,
-                  spec.version.build_date, spec.body_size, spec.body_address);
+                  rescue ? "rescue" : "firmware", recipe.signature == MODE_RESCUE ? "rescue" : "main",
+                  recipe.chip_variant, recipe.version.major, recipe.version.minor, recipe.version.patch,
+                  recipe.version.build_date, recipe.body_size, recipe.body_address);
     return text;
 }
 
@@ -186,24 +186,24 @@ std::string describe(const ImageSpec& spec, bool rescue) {
 int run_image_command(const std::string& command, const OptionMap& options, std::FILE* out,
                       std::string& error) {
     bool rescue = command == "rescue";
-    ImageSpec spec;
+    ImageSpec recipe;
     if (!check_keys(options,
                     {"chip-id", "chip-rev", "variant", "format", "version", "date", "size",
                      "body-address", "seed", "out"},
                     error) ||
-        !image_spec_from(options, rescue, spec, error)) {
+        !image_spec_from(options, rescue, recipe, error)) {
         return EXIT_USAGE;
     }
-    return write_out(options, build_firmware_image(spec), out, describe(spec, rescue), error);
+    return write_out(options, build_firmware_image(recipe), out, describe(recipe, rescue), error);
 }
 
 int run_led_command(const OptionMap& options, std::FILE* out, std::string& error) {
-    LedSpec spec;
-    if (!led_spec_from(options, spec, error))
+    LedSpec recipe;
+    if (!led_spec_from(options, recipe, error))
         return EXIT_USAGE;
     char what[80];
-    std::snprintf(what, sizeof what, "LED image for 0x%08X", spec.flash_address);
-    return write_out(options, build_led_image(spec), out, what, error);
+    std::snprintf(what, sizeof what, "LED image for 0x%08X", recipe.flash_address);
+    return write_out(options, build_led_image(recipe), out, what, error);
 }
 
 int run_damaged_command(const std::string& kind, const OptionMap& options, std::FILE* out,
@@ -211,10 +211,10 @@ int run_damaged_command(const std::string& kind, const OptionMap& options, std::
     for (const auto& led : led_damage_kinds()) {
         if (kind != led.name)
             continue;
-        LedSpec spec;
-        if (!led_spec_from(options, spec, error))
+        LedSpec recipe;
+        if (!led_spec_from(options, recipe, error))
             return EXIT_USAGE;
-        return write_out(options, build_damaged_led_image(spec, led.kind), out,
+        return write_out(options, build_damaged_led_image(recipe, led.kind), out,
                          std::string("damaged LED image: ") + led.what, error);
     }
     for (const auto& image : image_damage_kinds()) {
@@ -227,15 +227,15 @@ int run_damaged_command(const std::string& kind, const OptionMap& options, std::
             error = "--slot takes 'main' or 'rescue'";
             return EXIT_USAGE;
         }
-        ImageSpec spec;
+        ImageSpec recipe;
         if (!check_keys(base,
                         {"chip-id", "chip-rev", "variant", "format", "version", "date", "size",
                          "body-address", "seed", "out"},
                         error) ||
-            !image_spec_from(base, slot == "rescue", spec, error)) {
+            !image_spec_from(base, slot == "rescue", recipe, error)) {
             return EXIT_USAGE;
         }
-        return write_out(base, build_damaged_image(spec, image.kind), out,
+        return write_out(base, build_damaged_image(recipe, image.kind), out,
                          std::string("damaged image: ") + image.what, error);
     }
     error = "unknown damage kind '" + kind + "' (see --help)";

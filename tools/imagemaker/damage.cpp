@@ -49,8 +49,8 @@ const std::vector<ImageDamageName>& image_damage_kinds() {
     return kinds;
 }
 
-std::vector<uint8_t> build_damaged_image(const ImageSpec& spec, ImageDamage damage) {
-    std::vector<uint8_t> file = build_firmware_image(spec);
+std::vector<uint8_t> build_damaged_image(const ImageSpec& recipe, ImageDamage damage) {
+    std::vector<uint8_t> file = build_firmware_image(recipe);
     ImageHeader header = image_header_of(file);
     const uint32_t size = uint32_t(file.size());
     switch (damage) {
@@ -72,9 +72,9 @@ std::vector<uint8_t> build_damaged_image(const ImageSpec& spec, ImageDamage dama
         case ImageDamage::kBodyOffsetNotLead:
             return with_header(file, [](ImageHeader& h) { h.body_offset = 2 * LEAD_LENGTH; });
         case ImageDamage::kLeadLengthUnaligned:
-            return build_image_with_lead(spec, LEAD_LENGTH + LEAD_LENGTH / 2);
+            return build_image_with_lead(recipe, LEAD_LENGTH + LEAD_LENGTH / 2);
         case ImageDamage::kBodyLengthUnaligned: {
-            std::vector<uint8_t> tail = pseudo_random_bytes(spec.seed + 1, LEAD_LENGTH / 2);
+            std::vector<uint8_t> tail = pseudo_random_bytes(recipe.seed + 1, LEAD_LENGTH / 2);
             file.insert(file.end(), tail.begin(), tail.end());
             return file;
         }
@@ -111,10 +111,10 @@ const std::vector<LedDamageName>& led_damage_kinds() {
     return kinds;
 }
 
-std::vector<uint8_t> build_damaged_led_image(const LedSpec& spec, LedDamage damage) {
-    LedSpec changed = spec;
+std::vector<uint8_t> build_damaged_led_image(const LedSpec& recipe, LedDamage damage) {
+    LedSpec changed = recipe;
     if (damage == LedDamage::kReachesHeaderBlock) {
-        uint32_t size = spec.size < LED_HEADER_SIZE ? LED_HEADER_SIZE : spec.size;
+        uint32_t size = recipe.size < LED_HEADER_SIZE ? LED_HEADER_SIZE : recipe.size;
         changed.flash_address = HEADER_BLOCK_ADDRESS - (size - 1) / FLASH_UNIT * FLASH_UNIT;
     }
     std::vector<uint8_t> file = build_led_image(changed);

@@ -28,25 +28,25 @@ void put_version(uint8_t* header, const FirmwareVersion& version) {
 
 // The lead region (header, then filler) followed by the body; the header
 // describes exactly that file.
-std::vector<uint8_t> build_image_with_lead(const ImageSpec& spec, uint32_t lead_length) {
+std::vector<uint8_t> build_image_with_lead(const ImageSpec& recipe, uint32_t lead_length) {
     lead_length = std::max(lead_length, IMAGE_HEADER_SIZE);
-    std::vector<uint8_t> file = pseudo_random_bytes(spec.seed ^ FILLER_STREAM, lead_length);
-    std::vector<uint8_t> body = pseudo_random_bytes(spec.seed, spec.body_size);
+    std::vector<uint8_t> file = pseudo_random_bytes(recipe.seed ^ FILLER_STREAM, lead_length);
+    std::vector<uint8_t> body = pseudo_random_bytes(recipe.seed, recipe.body_size);
     file.insert(file.end(), body.begin(), body.end());
     std::fill(file.begin(), file.begin() + IMAGE_HEADER_SIZE, uint8_t(0));
 
     ImageHeader header;
-    header.signature = spec.signature;
-    header.image_type = spec.image_type;
-    header.chip_variant = spec.chip_variant;
+    header.signature = recipe.signature;
+    header.image_type = recipe.image_type;
+    header.chip_variant = recipe.chip_variant;
     header.payload_offset = lead_length;
-    header.payload_length = spec.body_size;
+    header.payload_length = recipe.body_size;
     header.body_offset = lead_length;
-    header.body_address = spec.body_address;
+    header.body_address = recipe.body_address;
     header.lead_offset = 0;
-    header.lead_address = spec.lead_address;
+    header.lead_address = recipe.lead_address;
     header.lead_length = lead_length;
-    put_version(file.data(), spec.version);
+    put_version(file.data(), recipe.version);
     set_image_header(file, header, true);
     return file;
 }
@@ -64,22 +64,22 @@ bool variant_takes_rescue_format(uint8_t chip_variant) {
 }
 
 ImageSpec firmware_spec(uint8_t chip_variant, const FirmwareVersion& version) {
-    ImageSpec spec;
-    spec.chip_variant = chip_variant;
-    spec.version = version;
-    return spec;
+    ImageSpec recipe;
+    recipe.chip_variant = chip_variant;
+    recipe.version = version;
+    return recipe;
 }
 
 ImageSpec rescue_spec(uint8_t chip_variant, const FirmwareVersion& version) {
-    ImageSpec spec = firmware_spec(chip_variant, version);
-    spec.body_address = RESCUE_BODY_ADDRESS;
+    ImageSpec recipe = firmware_spec(chip_variant, version);
+    recipe.body_address = RESCUE_BODY_ADDRESS;
     if (variant_takes_rescue_format(chip_variant)) {
-        spec.signature = MODE_RESCUE;
+        recipe.signature = MODE_RESCUE;
     } else {
-        spec.image_type = IMAGE_TYPE_RESCUE_IN_MAIN;
+        recipe.image_type = IMAGE_TYPE_RESCUE_IN_MAIN;
     }
-    spec.seed = 2;
-    return spec;
+    recipe.seed = 2;
+    return recipe;
 }
 
 ImageSpec firmware_spec_for_chip(uint32_t chip_id, uint32_t chip_rev) {
@@ -89,15 +89,15 @@ ImageSpec firmware_spec_for_chip(uint32_t chip_id, uint32_t chip_rev) {
 
 ImageSpec rescue_spec_for_chip(uint32_t chip_id, uint32_t chip_rev) {
     int variant = variant_for_chip(chip_id, chip_rev);
-    ImageSpec spec = rescue_spec(uint8_t(variant < 0 ? 0 : variant));
+    ImageSpec recipe = rescue_spec(uint8_t(variant < 0 ? 0 : variant));
     // The chip id, not the variant, decides the rescue format.
-    spec.signature = chip_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
-    spec.image_type = chip_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
-    return spec;
+    recipe.signature = chip_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
+    recipe.image_type = chip_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
+    return recipe;
 }
 
-std::vector<uint8_t> build_firmware_image(const ImageSpec& spec) {
-    return build_image_with_lead(spec, LEAD_LENGTH);
+std::vector<uint8_t> build_firmware_image(const ImageSpec& recipe) {
+    return build_image_with_lead(recipe, LEAD_LENGTH);
 }
 
 ImageHeader image_header_of(const std::vector<uint8_t>& file) {
@@ -134,13 +134,13 @@ std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length) {
     return bytes;
 }
 
-std::vector<uint8_t> build_led_image(const LedSpec& spec) {
-    uint32_t size = spec.size < LED_HEADER_SIZE ? LED_HEADER_SIZE : spec.size;
-    std::vector<uint8_t> file = pseudo_random_bytes(spec.seed ^ FILLER_STREAM, size);
+std::vector<uint8_t> build_led_image(const LedSpec& recipe) {
+    uint32_t size = recipe.size < LED_HEADER_SIZE ? LED_HEADER_SIZE : recipe.size;
+    std::vector<uint8_t> file = pseudo_random_bytes(recipe.seed ^ FILLER_STREAM, size);
     std::fill(file.begin(), file.begin() + LED_HEADER_SIZE, uint8_t(0));
     LedImageHeader header;
     header.signature = LED_SIGNATURE;
-    header.flash_address = spec.flash_address;
+    header.flash_address = recipe.flash_address;
     header.length_a = LED_HEADER_SIZE;
     header.length_b = size - LED_HEADER_SIZE;
     led_header_to_bytes(header, file.data());

@@ -64,11 +64,11 @@ ImageSpec rescue_spec_for_chip(uint32_t chip_id, uint32_t chip_rev);
 // The image file: lead region (header, then filler) followed by the body;
 // lead_offset 0, body_offset = lead_length = 4096, payload = body, with its
 // CRC-32.
-std::vector<uint8_t> build_firmware_image(const ImageSpec& spec);
+std::vector<uint8_t> build_firmware_image(const ImageSpec& recipe);
 // The same with a lead region of `lead_length` bytes (body_offset and
 // payload_offset follow it; at least 2048); lengths that are not multiples of 4096 make an
 // image the update refuses.
-std::vector<uint8_t> build_image_with_lead(const ImageSpec& spec, uint32_t lead_length);
+std::vector<uint8_t> build_image_with_lead(const ImageSpec& recipe, uint32_t lead_length);
 
 // The interpreted header fields of an image file (at least 2048 bytes).
 ImageHeader image_header_of(const std::vector<uint8_t>& file);
@@ -104,7 +104,7 @@ struct ImageDamageName {
 };
 // Every kind with its command-line name and a one-line description.
 const std::vector<ImageDamageName>& image_damage_kinds();
-std::vector<uint8_t> build_damaged_image(const ImageSpec& spec, ImageDamage damage);
+std::vector<uint8_t> build_damaged_image(const ImageSpec& recipe, ImageDamage damage);
 
 // What goes into an LED image: "SDEL" header, then pseudo-random content.
 struct LedSpec {
@@ -114,7 +114,7 @@ struct LedSpec {
 };
 // length_a covers the 64-byte header and length_b the rest, so that their
 // sum is the file size.
-std::vector<uint8_t> build_led_image(const LedSpec& spec);
+std::vector<uint8_t> build_led_image(const LedSpec& recipe);
 
 enum class LedDamage {
     kWrongSignature,      // begins with "LEDS"
@@ -128,7 +128,7 @@ struct LedDamageName {
     const char* what;
 };
 const std::vector<LedDamageName>& led_damage_kinds();
-std::vector<uint8_t> build_damaged_led_image(const LedSpec& spec, LedDamage damage);
+std::vector<uint8_t> build_damaged_led_image(const LedSpec& recipe, LedDamage damage);
 
 // The 2048-byte parameter area a parameter file encodes to. 0, or -1 with a
 // one-line reason in `error` when the update tool would refuse the file.

@@ -41,22 +41,22 @@ bool SimBackend::open(const std::string& state_path, const std::string& descript
     return come_back(error);
 }
 
-bool SimBackend::add_swallow(const std::string& spec, std::string& error) {
+bool SimBackend::add_swallow(const std::string& recipe, std::string& error) {
     std::vector<long> fields;
-    std::stringstream stream(spec);
+    std::stringstream stream(recipe);
     std::string field;
     for (int i = 0; std::getline(stream, field, ':'); ++i) {
         char* end = nullptr;
         long value = std::strtol(field.c_str(), &end, i < 2 ? 16 : 10);
         if (field.empty() || *end != '\0') {
-            error = "--swallow " + spec + ": expected OPCODE[:SUB[:SKIP[:COUNT]]]";
+            error = "--swallow " + recipe + ": expected OPCODE[:SUB[:SKIP[:COUNT]]]";
             return false;
         }
         fields.push_back(value);
     }
-    const size_t colons = size_t(std::count(spec.begin(), spec.end(), ':'));
+    const size_t colons = size_t(std::count(recipe.begin(), recipe.end(), ':'));
     if (fields.empty() || fields.size() > 4 || fields.size() != colons + 1) {
-        error = "--swallow " + spec + ": expected OPCODE[:SUB[:SKIP[:COUNT]]]";
+        error = "--swallow " + recipe + ": expected OPCODE[:SUB[:SKIP[:COUNT]]]";
         return false;
     }
     sim::CommandFault fault;

@@ -19,9 +19,9 @@ class SimBackend : public Backend {
     bool open(const std::string& state_path, const std::string& description_path,
               std::string& error);
     // Makes the bridge swallow matching commands (no reply: the host times
-    // out). `spec` is OPCODE[:SUB[:SKIP[:COUNT]]], hexadecimal opcode and
+    // out). `recipe` is OPCODE[:SUB[:SKIP[:COUNT]]], hexadecimal opcode and
     // sub-command, decimal counts.
-    bool add_swallow(const std::string& spec, std::string& error);
+    bool add_swallow(const std::string& recipe, std::string& error);
 
     Reply execute(const Command& command) override;
 
