@@ -4,6 +4,7 @@
 
 #include "app/update_run.h"
 #include "device/bridge.h"
+#include "update/sequencer.h"
 
 namespace vtx {
 
@@ -18,7 +19,7 @@ enum class Decision { Update, Skip };
 
 // Prints what the bridge runs and compares it with what the firmware image's
 // name promises. A version the bridge would not tell means an update.
-Decision compare_versions(const FirmwareVersion& reported, int read_result,
+Decision compare_versions(DeviceHandle* bridge, const FirmwareVersion& reported, int read_result,
                           const ExpectedVersion& expected, const Console& console) {
     if (read_result != 0) {
         // Part of the normal report, so standard output, unlike the other
@@ -40,6 +41,15 @@ Decision compare_versions(const FirmwareVersion& reported, int read_result,
     if (expected.date != current.date) {
         console_out(console, "[INFO] Build date differs: expected %s, current %s\n",
                     expected.date.c_str(), current.date.c_str());
+        return Decision::Update;
+    }
+    // Equal texts do not say which firmware answered. A bridge left in its
+    // rescue firmware by an interrupted update, whose rescue image reports the
+    // version the file promises, would otherwise be skipped run after run.
+    uint32_t mode = MODE_OTHER;
+    fw_query_mode(bridge, &mode);
+    if (mode == MODE_RESCUE) {
+        console_out(console, "[INFO] Bridge runs its rescue firmware, proceed with update.\n");
         return Decision::Update;
     }
     console_out(console, "[INFO] FW version and build date are the same, skip update.\n");
@@ -67,7 +77,8 @@ int check_and_update(const RunPaths& paths, const ExpectedVersion& expected,
     }
     FirmwareVersion reported{};
     int read_result = dev_read_version(bridge.device.get(), &reported);
-    if (compare_versions(reported, read_result, expected, console) == Decision::Skip)
+    if (compare_versions(bridge.device.get(), reported, read_result, expected, console) ==
+        Decision::Skip)
         return 0;
     return app_update_run(bridge, paths, console);
 }

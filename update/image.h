@@ -32,4 +32,17 @@ int fw_expected_variant(uint32_t chip_id, uint32_t chip_rev);
 // of 4096, and a file at least as long as its lead region.
 bool fw_layout_fits(const ImageHeader& header, uint32_t file_size);
 
+// The flash an image of that layout is written to: its lead region and its
+// body, each as [start, start + length) in 64-bit arithmetic.
+struct FlashSpan {
+    uint64_t start = 0;
+    uint64_t length = 0;
+};
+struct ImageSpans {
+    FlashSpan lead;
+    FlashSpan body;
+};
+// Reads the header and size of the image at `path`; false when it cannot.
+bool fw_image_spans(const char* path, ImageSpans* spans);
+
 }  // namespace vtx

@@ -23,15 +23,21 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // range must stay below the end of the address space and must not reach the
 // header block: a block there would overwrite the image header and the
 // bridge's parameters with LED data.
-bool led_range_allowed(uint32_t flash_address, uint32_t total) {
-    uint64_t start = flash_address;
+FlashSpan led_blocks(uint32_t flash_address, uint32_t total) {
     uint64_t blocks = (uint64_t(total) + FLASH_UNIT - 1) / FLASH_UNIT;
-    uint64_t end = start + blocks * FLASH_UNIT;
-    if (end > 0x100000000ull)
+    return {flash_address, blocks * FLASH_UNIT};
+}
+
+bool overlaps(const FlashSpan& a, const FlashSpan& b) {
+    return a.length != 0 && b.length != 0 && a.start < b.start + b.length &&
+           b.start < a.start + a.length;
+}
+
+bool led_range_allowed(uint32_t flash_address, uint32_t total) {
+    FlashSpan blocks = led_blocks(flash_address, total);
+    if (blocks.start + blocks.length > 0x100000000ull)
         return false;
-    uint64_t header_start = HEADER_BLOCK_ADDRESS;
-    uint64_t header_end = header_start + HEADER_BLOCK_SIZE;
-    return end <= header_start || start >= header_end;
+    return !overlaps(blocks, {HEADER_BLOCK_ADDRESS, HEADER_BLOCK_SIZE});
 }
 
 }  // namespace
@@ -54,6 +60,19 @@ int led_check_image(const char* path, uint8_t* header64) {
     if (size < 0 || static_cast<unsigned long>(size) != total)
         return -1;
     return led_range_allowed(header.flash_address, total) ? 0 : -1;
+}
+
+bool led_clear_of_images(const uint8_t* header64, const char* bin_path, const char* rescue_path) {
+    LedImageHeader header = led_header_from_bytes(header64);
+    FlashSpan blocks = led_blocks(header.flash_address, header.length_a + header.length_b);
+    for (const char* path : {bin_path, rescue_path}) {
+        ImageSpans spans;
+        if (!fw_image_spans(path, &spans))
+            return false;
+        if (overlaps(blocks, spans.lead) || overlaps(blocks, spans.body))
+            return false;
+    }
+    return true;
 }
 
 int32_t led_image_size(const char* path) {

@@ -4,11 +4,17 @@
 #include <cstdint>
 
 #include "device/transport.h"
+#include "update/image.h"
 
 namespace vtx {
 
 int led_check_image(const char* path, uint8_t* header64);
 int32_t led_image_size(const char* path);
 int led_download(DeviceHandle* handle, const char* path);
+
+// Whether the blocks the LED image of `header64` writes stay clear of the
+// flash of both images, so the LED image cannot overwrite a firmware the
+// bridge boots from. False when an image cannot be read.
+bool led_clear_of_images(const uint8_t* header64, const char* bin_path, const char* rescue_path);
 
 }  // namespace vtx

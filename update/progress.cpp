@@ -18,13 +18,18 @@ void fw_reset_progress() {
     fw_last_error = 0;
 }
 
-int32_t fw_get_last_error() { return fw_last_error; }
+int32_t fw_get_last_error() {
+    return fw_last_error;
+}
 
 void fw_add_done(uint32_t bytes) {
     fw_done_bytes = int32_t(uint32_t(fw_done_bytes) + bytes);
-    if (observer && bytes) observer(fw_done_bytes, fw_total_bytes);
+    if (observer && bytes)
+        observer(fw_done_bytes, fw_total_bytes);
 }
 
-void fw_set_progress_observer(ProgressObserver next) { observer = std::move(next); }
+void fw_set_progress_observer(ProgressObserver next) {
+    observer = std::move(next);
+}
 
 }  // namespace vtx

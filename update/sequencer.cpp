@@ -62,7 +62,10 @@ int validate(DeviceHandle* handle, const UpdateFiles& files, uint8_t* led_header
     if (fw_check_image(handle, files.rescue, true) != 0)
         return -7;
     if (given(files.led)) {
-        if (led_check_image(files.led, led_header) != 0)
+        // An LED image is written after the firmware image; one placed over
+        // either image would leave the bridge nothing to boot.
+        if (led_check_image(files.led, led_header) != 0 ||
+            !led_clear_of_images(led_header, files.bin, files.rescue))
             return -8;
         led_ready = true;
     }

@@ -149,6 +149,17 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
          [](CountingSim& sim, const Trace&) {
              EXPECT_TRUE(commands(sim, OP_VENDOR_WRITE).empty());
          }},
+        {"rescue firmware that reports the expected version",
+         [](CountingSim& sim) {
+             sim::Bridge& bridge = add_sample_bridge(sim, OLD);
+             imagemaker::ImageSpec recipe = imagemaker::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
+             recipe.version = NEW;
+             bridge.install_image(imagemaker::build_firmware_image(recipe));
+         },
+         nullptr,
+         found_lines() + current_line("1.2.4", "061524", "20240615") +
+             "[INFO] Bridge runs its rescue firmware, proceed with update.\n" + update_lines(),
+         "", 0},
         {"version read fails", bridge_running(NEW),
          [](CountingSim& sim, const Trace&) { sim.add_fault(failing_version_read()); },
          found_lines() +

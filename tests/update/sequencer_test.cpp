@@ -310,6 +310,16 @@ TEST_F(SequencerTest, EachFaultEndsTheRunWithItsOwnCode) {
                          im::build_damaged_led_image({}, im::LedDamage::kReachesHeaderBlock));
          },
          -8, true},
+        {"LED image over the firmware image's body", RESCUE,
+         [&] {
+             led = write("over.led", im::build_led_image({im::MAIN_BODY_ADDRESS, 5000, 1}));
+         },
+         -8, true},
+        {"LED image over the rescue image's body", MAIN,
+         [&] {
+             led = write("over.led", im::build_led_image({im::RESCUE_BODY_ADDRESS + 8192, 64, 1}));
+         },
+         -8, true},
         {"parameter file without one good line", MAIN,
          [&] { cfg = dir.write("bad.cfg", "; nothing\nNOPE = 1\nVID = -1\n"); }, -9, true},
         {"rescue download fails", MAIN,
