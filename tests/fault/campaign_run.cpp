@@ -1,0 +1,249 @@
+// One run of the whole tool in a forked child, over a bridge loaded from a
+// state file into a new SimPlatform; and the runs of one fault point.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app/startup.h"
+#include "sim/sim.h"
+#include "tests/fault/campaign.h"
+#include "vtx/bytes.h"
+
+namespace vtx::test::fault {
+
+namespace {
+
+// Exit codes of a child that could not do its part; the tool itself ends
+// with 0 or 1.
+constexpr int CHILD_LOAD_FAILED = 90;
+constexpr int CHILD_SAVE_FAILED = 91;
+constexpr long NEVER = LONG_MAX;
+
+void apply_fault(sim::SimPlatform& sim, const FaultPoint& point) {
+    sim::CommandFault fault;
+    switch (point.kind) {
+        case FaultKind::kNone:
+            return;
+        case FaultKind::kPowerLossAfter:
+            sim.power_loss_after(point.index);
+            return;
+        case FaultKind::kPowerLossInWrite:
+            sim.power_loss_during_write(point.index, point.prefix);
+            return;
+        case FaultKind::kCheckCondition:
+            fault.index = point.index;
+            fault.scsi_status = 2;
+            fault.sense_key = 0x0B;  // ABORTED COMMAND
+            fault.asc = 0x47;
+            break;
+        case FaultKind::kPlatformError:
+            fault.index = point.index;
+            fault.platform_error = sim::SIM_ERROR_SEM_TIMEOUT;
+            break;
+        case FaultKind::kGeneralFailure:
+            // Any command: the k-th from the start of the run and the next
+            // four, which are the transport's retries of it.
+            fault.skip = point.index;
+            fault.count = 5;
+            fault.platform_error = sim::SIM_ERROR_GEN_FAILURE;
+            break;
+    }
+    sim.add_fault(fault);
+}
+
+void write_trace(const sim::SimPlatform& sim, const std::vector<uint8_t>& new_header,
+                 const std::string& path) {
+    std::ofstream out(path);
+    uint32_t set_address = 0;
+    for (const sim::TraceEntry& entry : sim.trace()) {
+        uint32_t address = load_le32(entry.cdb + 8);
+        bool header = false;
+        if (entry.cdb[0] == OP_VENDOR_WRITE && entry.cdb[4] == SUB_SET_FLASH_ADDRESS)
+            set_address = address;
+        if (entry.cdb[0] == OP_VENDOR_WRITE && entry.cdb[4] == SUB_FLASH_DATA_WRITE) {
+            address = set_address;
+            header = address == HEADER_BLOCK_ADDRESS && entry.data.size() >= IMAGE_HEADER_SIZE &&
+                     std::equal(new_header.begin(), new_header.end(), entry.data.begin());
+        }
+        out << entry.index << ' ' << int(entry.cdb[0]) << ' ' << int(entry.cdb[4]) << ' ' << address
+            << ' ' << entry.length << ' ' << int(header) << '\n';
+    }
+}
+
+// The child: a new platform from the state file, without the faults and
+// power losses an earlier run left pending; the power back on when it was
+// lost; the fault of this run; the whole tool; the state file for the next.
+int child_run(const UpdateSet& set, const RunSpec& spec) {
+    sim::SimPlatform sim;
+    std::string error;
+    if (!sim.load(spec.state_in, error))
+        return CHILD_LOAD_FAILED;
+    sim.clear_faults();
+    sim.power_loss_after(NEVER);
+    sim.power_loss_during_write(NEVER, 0);
+    for (sim::Bridge* bridge : sim.bridges()) {
+        if (!bridge->powered()) {
+            sim.power_on();
+            break;
+        }
+    }
+    apply_fault(sim, spec.fault);
+    if (spec.setup)
+        spec.setup(sim);
+    sim.clear_trace();
+    platform_install(&sim);
+
+    std::vector<std::string> args = spec.args.empty() ? set.args() : spec.args;
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    // The standard streams themselves go to the files, so that what the tool
+    // writes past its console (the image reader's "fseek()" report) lands
+    // where a user would see it.
+    if (!std::freopen((spec.work_dir + "/out.txt").c_str(), "w", stdout) ||
+        !std::freopen((spec.work_dir + "/err.txt").c_str(), "w", stderr) ||
+        !std::freopen("/dev/null", "r", stdin))
+        return CHILD_LOAD_FAILED;
+    int code = vtx_main(int(args.size()), argv.data(), Console{stdout, stderr, stdin});
+    std::fflush(stdout);
+    std::fflush(stderr);
+    platform_install(nullptr);
+
+    if (!spec.trace_out.empty())
+        write_trace(sim, set.new_header, spec.trace_out);
+    return sim.save(spec.state_out) ? code : CHILD_SAVE_FAILED;
+}
+
+bool same_version(const FirmwareVersion& a, const FirmwareVersion& b) {
+    return a.major == b.major && a.minor == b.minor && a.patch == b.patch &&
+           a.build_date == b.build_date;
+}
+
+BridgeView view_of(const UpdateSet& set, const std::string& state) {
+    BridgeView view;
+    sim::SimPlatform sim;
+    if (!sim.load(state) || sim.bridges().empty())
+        return view;
+    sim::Bridge& bridge = *sim.bridges().front();
+    if (!bridge.powered())
+        sim.power_on();
+    view.on_bus = bridge.on_bus();
+    view.mode = bridge.mode_reply();
+    view.version = bridge.running_version();
+    std::vector<uint8_t> header = bridge.read_flash(HEADER_BLOCK_ADDRESS, IMAGE_HEADER_SIZE);
+    view.header_new = header == set.new_header;
+    std::vector<uint8_t> area = bridge.parameter_area();
+    view.area_new = area == set.new_area;
+    view.area_old = area == set.old_area;
+    view.led_new =
+        bridge.read_flash(set.led_address, uint32_t(set.led_image.size())) == set.led_image;
+    bridge.boot();
+    view.boot_mode = bridge.mode_reply();
+    return view;
+}
+
+bool on_new_firmware(const UpdateSet& set, const BridgeView& view) {
+    return view.on_bus && view.mode == 1 && same_version(view.version, set.new_version) &&
+           view.boot_mode == 1 && view.header_new;
+}
+
+}  // namespace
+
+RunSpec traced_run(const std::string& state_in, const TempDir& work) {
+    RunSpec spec;
+    spec.state_in = state_in;
+    spec.state_out = work.file("after.state");
+    spec.work_dir = work.path().string();
+    spec.trace_out = work.file("run.trace");
+    return spec;
+}
+
+RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& spec) {
+    RunRecord record;
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(child_run(set, spec));
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+        record.signal = -1;
+        return record;
+    }
+    if (WIFEXITED(status))
+        record.code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        record.signal = WTERMSIG(status);
+    record.out = read_text(spec.work_dir + "/out.txt");
+    record.err = read_text(spec.work_dir + "/err.txt");
+    if (record.code == 0 || record.code == 1)
+        record.after = view_of(set, spec.state_out);
+    return record;
+}
+
+std::vector<TraceLine> read_trace(const std::string& path) {
+    std::vector<TraceLine> lines;
+    std::ifstream in(path);
+    TraceLine line;
+    int opcode, sub, header;
+    while (in >> line.index >> opcode >> sub >> line.address >> line.length >> header) {
+        line.opcode = uint8_t(opcode);
+        line.sub_command = uint8_t(sub);
+        line.new_header = header != 0;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool converged(const UpdateSet& set, const BridgeView& view) {
+    return on_new_firmware(set, view) && view.area_new && view.led_new;
+}
+
+PointResult run_point(const UpdateSet& set, const FaultPoint& point, long window_start,
+                      long window_end) {
+    PointResult result;
+    result.point = point;
+    result.in_window = point.index >= window_start && point.index <= window_end;
+    TempDir work;
+    std::string state = set.base_state;
+    for (int run = 0; run <= MAX_RERUNS; ++run) {
+        RunSpec spec;
+        spec.state_in = state;
+        spec.state_out = work.file("state" + std::to_string(run));
+        spec.work_dir = work.path().string();
+        if (run == 0)
+            spec.fault = point;
+        RunRecord record = run_tool_in_child(set, spec);
+        state = spec.state_out;
+        result.runs.push_back(record);
+        if (record.code != 0 && record.code != 1) {
+            result.crashed = true;
+            return result;
+        }
+        if (run > 0 && (record.err.find("No device found") != std::string::npos ||
+                        record.err.find("Failed to open device") != std::string::npos))
+            result.lost_contact = true;
+        if (record.code == 0 && !on_new_firmware(set, record.after))
+            result.wrong_success = true;
+        if (result.converged_after < 0 && converged(set, record.after))
+            result.converged_after = run;
+        if (record.code == 0)
+            break;  // a user stops at a run that ends well
+    }
+    const BridgeView& last = result.runs.back().after;
+    if (!converged(set, last))
+        result.converged_after = -1;
+    result.unbootable = !last.on_bus || last.mode == 0 || last.boot_mode == 0;
+    if (on_new_firmware(set, last)) {
+        result.area_not_applied = last.area_old;
+        result.area_lost = !last.area_old && !last.area_new;
+        result.led_not_applied = !last.led_new;
+    }
+    return result;
+}
+
+}  // namespace vtx::test::fault

@@ -1,0 +1,115 @@
+// The fault campaign over a whole update that starts in the main firmware and
+// one that starts in the rescue firmware. The test run tries a sample of the
+// points; VTX_FAULT_CAMPAIGN=full (scripts/fault-campaign.sh) tries every
+// command and every write prefix, and prints each point that did not end on
+// the new firmware with the new parameters and LED image.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "tests/fault/campaign.h"
+#include "update/progress.h"
+#include "vtx/buffer.h"
+
+namespace vtx::test::fault {
+namespace {
+
+bool full_campaign() {
+    const char* mode = std::getenv("VTX_FAULT_CAMPAIGN");
+    return mode && std::strcmp(mode, "full") == 0;
+}
+
+struct Window {
+    long start = -1;  // the write that puts the new image header into flash
+    long end = -1;    // the final restart
+};
+
+Window window_of(const std::vector<TraceLine>& reference) {
+    Window window;
+    for (const TraceLine& line : reference) {
+        if (line.new_header && window.start < 0)
+            window.start = line.index;
+        if (line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_RESTART)
+            window.end = line.index;
+    }
+    return window;
+}
+
+class FaultCampaign : public ::testing::TestWithParam<Start> {};
+
+TEST_P(FaultCampaign, EveryFaultEndsOnTheNewFirmwareOrIsCountedAsTheParameterGap) {
+    UpdateSet set(GetParam());
+    ASSERT_EQ(set.new_header.size(), IMAGE_HEADER_SIZE) << "the update's files were not made";
+    ASSERT_EQ(set.new_area.size(), 2048u);
+    ASSERT_NE(set.new_area, set.old_area);
+
+    // The reference run: a clean update, whose commands the points aim at.
+    TempDir work;
+    RunSpec reference_spec = traced_run(set.base_state, work);
+    RunRecord reference_run = run_tool_in_child(set, reference_spec);
+    ASSERT_EQ(reference_run.code, 0) << reference_run.out << reference_run.err;
+    ASSERT_TRUE(converged(set, reference_run.after)) << reference_run.out;
+    std::vector<TraceLine> reference = read_trace(reference_spec.trace_out);
+    ASSERT_FALSE(reference.empty());
+    Window window = window_of(reference);
+    ASSERT_GE(window.start, 0);
+    ASSERT_GT(window.end, window.start);
+
+    bool full = full_campaign();
+    std::vector<FaultPoint> points = campaign_points(reference, full);
+    std::map<FaultKind, Figures> by_kind;
+    Figures total;
+    std::vector<std::string> gap_points;
+    for (const FaultPoint& point : points) {
+        PointResult result = run_point(set, point, window.start, window.end);
+        by_kind[point.kind].add(result);
+        total.add(result);
+        std::string report = point_report(result);
+        // Invariants that hold at every point.
+        EXPECT_FALSE(result.crashed) << report;
+        EXPECT_FALSE(result.wrong_success) << report;
+        EXPECT_FALSE(result.lost_contact) << report;
+        EXPECT_FALSE(result.unbootable) << report;
+        if (result.converged_after >= 0)
+            continue;
+        // What the staged update cannot promise: once the new image header is
+        // in flash, the bridge boots the new firmware, whose version the next
+        // run finds equal, so a parameter area or LED image that had not been
+        // written by then never is. Anything else must converge.
+        bool gap = result.in_window &&
+                   (result.area_not_applied || result.area_lost || result.led_not_applied);
+        EXPECT_TRUE(gap) << report;
+        gap_points.push_back(report);
+    }
+
+    std::vector<std::pair<std::string, Figures>> rows;
+    for (const auto& [kind, figures] : by_kind)
+        rows.push_back({std::string(start_name(set.start)) + " / " + fault_name(kind), figures});
+    rows.push_back({std::string(start_name(set.start)) + " / all", total});
+    std::printf(
+        "\nFault campaign, update from the %s firmware (%s, %zu commands in the "
+        "reference run, window %ld to %ld):\n%s",
+        start_name(set.start), full ? "every point" : "a sample", reference.size(), window.start,
+        window.end, figures_table(rows).c_str());
+    if (full) {
+        for (const std::string& report : gap_points)
+            std::printf("  %s\n", report.c_str());
+    }
+    std::fflush(stdout);
+
+    // The parent never ran tool code: every run had a process of its own.
+    EXPECT_EQ(fw_done_bytes, 0);
+    EXPECT_EQ(buffer_allocation_count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, FaultCampaign,
+                         ::testing::Values(Start::kMainFirmware, Start::kRescueFirmware),
+                         [](const ::testing::TestParamInfo<Start>& param) {
+                             return std::string(start_name(param.param)) + "Firmware";
+                         });
+
+}  // namespace
+}  // namespace vtx::test::fault
