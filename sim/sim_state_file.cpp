@@ -88,8 +88,9 @@ void render_config(std::ostream& out, const BridgeConfig& c) {
 
 void render_flash(std::ostream& out, const Bridge::State& bridge) {
     for (const auto& [address, bytes] : bridge.flash) {
+        uint8_t first = bytes[0];
         bool same =
-            std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes[0]; });
+            std::all_of(bytes.begin(), bytes.end(), [first](uint8_t b) { return b == first; });
         if (same && bytes[0] == 0xFF)
             continue;  // erased: nothing to keep
         out << "page = " << hex_number(address) << ", ";

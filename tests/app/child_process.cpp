@@ -8,6 +8,8 @@
 #include <unistd.h>
 #endif
 
+#include <filesystem>
+
 #include "tests/app/app_test_util.h"
 #include "tests/support/support.h"
 
@@ -17,19 +19,10 @@ namespace vtx::test {
 
 namespace {
 
-// Quoted as the C runtime splits arguments; our test arguments hold no
-// quotes or trailing backslashes.
-std::string quoted(const std::string& arg) {
-    std::string text(1, '"');
-    text += arg;
-    text += '"';
-    return text;
-}
-
-HANDLE inheritable_file(const std::string& path) {
+HANDLE inheritable(const std::string& path, DWORD access, DWORD creation) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
-    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                       creation, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -38,17 +31,19 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
                       const std::string& work_dir) {
     ChildResult result;
     std::string out_path = work_dir + "\\child.out", err_path = work_dir + "\\child.err";
-    HANDLE out = inheritable_file(out_path), err = inheritable_file(err_path);
-    std::string command_line = quoted(program);
-    for (const std::string& arg : args) {
-        command_line += ' ';
-        command_line += quoted(arg);
-    }
+    HANDLE in = inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = inheritable(out_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = inheritable(err_path, GENERIC_WRITE, CREATE_ALWAYS);
+    // Quoted as the C runtime splits arguments; the test arguments hold no
+    // quotes and no trailing backslashes.
+    std::string command_line = '"' + program + '"';
+    for (const std::string& arg : args)
+        command_line += " \"" + arg + '"';
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = in;
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
@@ -61,6 +56,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
+    CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
     result.out = without_carriage_returns(read_text(out_path));
@@ -68,9 +64,8 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     return result;
 }
 
-// The build gives a host path; Wine's drive Z: is the host's root.
-std::string fwupdate_program_path() {
-    std::string path = VTX_FWUPDATE_EXE;
+std::string child_program_path(const std::string& built) {
+    std::string path = built;
     if (!path.empty() && path[0] == '/') {
         for (char& c : path) {
             if (c == '/')
@@ -96,24 +91,25 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
 
     pid_t child = fork();
     if (child == 0) {
+        int in = open("/dev/null", O_RDONLY);
         int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
     int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
         result.exit_code = WEXITSTATUS(status);
-    }
     result.out = read_text(out_path);
     result.err = read_text(err_path);
     return result;
 }
 
-std::string fwupdate_program_path() {
-    return VTX_FWUPDATE_EXE;
+std::string child_program_path(const std::string& built) {
+    return std::filesystem::canonical(built).string();
 }
 
 #endif

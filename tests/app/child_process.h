@@ -1,5 +1,5 @@
-// Runs a program as a child with standard output and standard error of its
-// own, for the tests that drive the real vtx_fwupdate.
+// Runs a program as a child with standard streams of its own: output and
+// error into files, input from the null device, so a key wait ends at once.
 #pragma once
 
 #include <string>
@@ -13,12 +13,16 @@ struct ChildResult {
     std::string err;
 };
 
-// `program` is a path the platform's process start understands; argument 0
-// is the program path itself. Both streams go to files in `work_dir`.
+// `program` is in the form child_program_path gives; argument 0 is the
+// program path itself. Both streams go to files in `work_dir`; Windows line
+// ends are made plain.
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args,
                       const std::string& work_dir);
 
-// The path of the built vtx_fwupdate, in the form this platform opens.
-std::string fwupdate_program_path();
+// A program the build made, at the path the build gives, in the form this
+// platform starts it and the program itself reports: resolved on Linux, as
+// /proc/self/exe shows it; under Wine a Windows path on drive Z:, the host's
+// root.
+std::string child_program_path(const std::string& built);
 
 }  // namespace vtx::test

@@ -15,16 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 #ifdef _WIN32
 
 TEST(Win32Process, ExecutablePathIsTheModulesWindowsPath) {
     std::string path = native_platform().executable_path();
-    EXPECT_TRUE(ends_with(path, "\\test_app.exe")) << path;
+    EXPECT_TRUE(path.ends_with("\\test_app.exe")) << path;
     EXPECT_EQ(native_platform().path_separator(), '\\');
 }
 
@@ -48,7 +43,7 @@ TEST(Win32Process, ParametersAreTheCommandLineWithoutTheProgramName) {
 TEST(LinuxProcess, ExecutablePathIsTheResolvedProcSelfExe) {
     std::string path = native_platform().executable_path();
     EXPECT_EQ(path, fs::canonical("/proc/self/exe").string());
-    EXPECT_TRUE(ends_with(path, "/test_app")) << path;
+    EXPECT_TRUE(path.ends_with("/test_app")) << path;
     EXPECT_EQ(native_platform().path_separator(), '/');
 }
 
@@ -74,40 +69,35 @@ TEST(NativeProcess, SettingsFileIsLookedForBesideTheTestProgram) {
     EXPECT_TRUE(fs::is_directory(location.directory)) << location.directory;
 }
 
-// The real program, copied into a fresh directory so no config.ini lies
-// beside it unless the test puts one there.
-class RealProgram : public ::testing::Test {
-  protected:
-    std::string install(const std::string& name) {
-        std::string copy = temp_.file(name);
-        fs::copy_file(fwupdate_program_path(), copy);
-        return copy;
-    }
-    TempDir temp_;
-};
-
+// The real program, copied into a fresh directory so that no config.ini lies
+// beside it unless the test puts one there: without usable settings, and
+// with only two arguments, it prints the usage text under its own name.
+TEST(RealProgram, WithoutUsableSettingsPrintsUsageOnStandardErrorAndExitsOne) {
 #ifdef _WIN32
-constexpr const char* EXE_SUFFIX = ".exe";
+    const std::string suffix = ".exe";
 #else
-constexpr const char* EXE_SUFFIX = "";
+    const std::string suffix = "";
 #endif
-
-TEST_F(RealProgram, WithoutSettingsPrintsUsageOnStandardErrorAndExitsOne) {
-    std::string name = std::string("vtx_fwupdate") + EXE_SUFFIX;
-    ChildResult result = run_child(install(name), {}, temp_.path().string());
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, usage_text(name));
-}
-
-TEST_F(RealProgram, UnusableSettingsAndTwoArgumentsStillEndInUsage) {
-    std::string name = std::string("tool") + EXE_SUFFIX;
-    std::string program = install(name);
-    temp_.write("config.ini", std::string("[firmware]\nbin=a_v1.2.3.4.bin\n"));
-    ChildResult result = run_child(program, {"a", "b"}, temp_.path().string());
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, usage_text(name));
+    const struct {
+        std::string name;
+        const char* config;  // null: no config.ini
+        std::vector<std::string> args;
+    } cases[] = {
+        {"vtx_fwupdate" + suffix, nullptr, {}},
+        {"tool" + suffix, "[firmware]\nbin=a_v1.2.3.4.bin\n", {"a", "b"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::string copy = dir.file(c.name);
+        fs::copy_file(child_program_path(VTX_FWUPDATE_EXE), copy);
+        if (c.config != nullptr)
+            dir.write("config.ini", std::string(c.config));
+        ChildResult result = run_child(copy, c.args, dir.path().string());
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, usage_text(c.name));
+    }
 }
 
 }  // namespace

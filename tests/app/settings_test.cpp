@@ -12,13 +12,14 @@ namespace {
 
 struct IniCase {
     const char* name;
-    const char* text;
+    const char* text;  // null: no file at all
     const char* key;
     std::optional<std::string> value;  // nullopt: -1 and the output untouched
 };
 
 const IniCase INI_CASES[] = {
     {"plain", "[Firmware]\nbin=a.bin\n", "bin", "a.bin"},
+    {"no file", nullptr, "bin", std::nullopt},
     {"section name is case sensitive", "[firmware]\nbin=a\n", "bin", std::nullopt},
     {"trailing blank after header", "[Firmware] \nbin=a\n", "bin", std::nullopt},
     {"blank before header", " [Firmware]\nbin=a\n", "bin", std::nullopt},
@@ -46,19 +47,13 @@ const IniCase INI_CASES[] = {
 TEST(IniReadValue, FollowsTheSectionKeyAndValueRules) {
     TempDir dir;
     for (const IniCase& c : INI_CASES) {
-        std::string path = dir.write("config.ini", std::string(c.text));
+        std::string path =
+            c.text ? dir.write("config.ini", std::string(c.text)) : dir.file("no.ini");
         std::string value = "untouched";
         int result = ini_read_value(path, c.key, value);
         EXPECT_EQ(result, c.value ? 0 : -1) << c.name;
         EXPECT_EQ(value, c.value.value_or("untouched")) << c.name;
     }
-}
-
-TEST(IniReadValue, MissingFileGivesMinusOneAndLeavesOutputAlone) {
-    TempDir dir;
-    std::string value = "untouched";
-    EXPECT_EQ(ini_read_value(dir.file("config.ini"), "bin", value), -1);
-    EXPECT_EQ(value, "untouched");
 }
 
 TEST(IniReadValue, LongLineIsReadIn511CharacterPieces) {
@@ -140,28 +135,21 @@ class SettingsResolve : public ::testing::Test {
         sim_->set_executable_path(joined("vtx_fwupdate.exe"));
     }
 
-    std::string joined(const std::string& name) const { return dir() + NATIVE_SEPARATOR + name; }
-    std::string dir() const { return temp_.path().string(); }
-    void write_config(const std::string& text) { temp_.write("config.ini", text); }
-    std::string loaded_line() const {
-        return "[INFO] Loaded config: " + joined("config.ini") + "\n";
+    std::string joined(const std::string& name) const {
+        return temp_.path().string() + NATIVE_SEPARATOR + name;
     }
-
-    struct Result {
-        int code;
-        std::string out, err;
-        RunPaths paths;
-    };
-    Result resolve(std::vector<std::string> args) {
+    // Resolves `args`: the paths, and the "Loaded config" line when the file
+    // was read; standard error stays empty.
+    RunPaths resolve(std::vector<std::string> args, bool loaded) {
         args.insert(args.begin(), "C:\\x\\vtx_fwupdate.exe");
         Args vector(args);
         CapturedConsole captured;
-        Result result;
-        result.code =
-            settings_resolve(vector.argc(), vector.argv(), captured.console(), result.paths);
-        result.out = captured.out.text();
-        result.err = captured.err.text();
-        return result;
+        RunPaths paths;
+        EXPECT_EQ(settings_resolve(vector.argc(), vector.argv(), captured.console(), paths), 0);
+        EXPECT_EQ(captured.out.text(),
+                  loaded ? "[INFO] Loaded config: " + joined("config.ini") + "\n" : "");
+        EXPECT_EQ(captured.err.text(), "");
+        return paths;
     }
 
     SimInstalled sim_;
@@ -170,77 +158,57 @@ class SettingsResolve : public ::testing::Test {
 
 TEST_F(SettingsResolve, WithoutSettingsOrArgumentsPrintsUsageAndGivesOne) {
     for (auto args : std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b"}}) {
-        Result r = resolve(args);
-        EXPECT_EQ(r.code, 1);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, usage_text("vtx_fwupdate.exe"));
+        args.insert(args.begin(), "C:\\x\\vtx_fwupdate.exe");
+        Args vector(args);
+        CapturedConsole captured;
+        RunPaths paths;
+        EXPECT_EQ(settings_resolve(vector.argc(), vector.argv(), captured.console(), paths), 1);
+        EXPECT_EQ(captured.out.text(), "");
+        EXPECT_EQ(captured.err.text(), usage_text("vtx_fwupdate.exe"));
     }
 }
 
-TEST_F(SettingsResolve, LoadedFileGivesJoinedPathsAndOneLoadedLine) {
-    write_config(
-        "[Firmware]\nBin=fw_v1.2.3.010124.bin\nrescuebin=/abs/r.bin\ncfg=D:\\p.cfg\nled=D:\n");
-    Result r = resolve({});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, loaded_line());
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.paths.bin, joined("fw_v1.2.3.010124.bin"));
-    EXPECT_EQ(r.paths.rescuebin, "/abs/r.bin");
-    EXPECT_EQ(r.paths.cfg, "D:\\p.cfg");
-    EXPECT_EQ(r.paths.led, joined("D:"));
-}
-
-TEST_F(SettingsResolve, MissingKeysBecomeTheDirectoryAndEmptyLedStaysAbsent) {
-    write_config("[Firmware]\nbin=a.bin\nled=\n");
-    Result r = resolve({});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, loaded_line());
-    EXPECT_EQ(r.paths.rescuebin, joined(""));
-    EXPECT_EQ(r.paths.cfg, joined(""));
-    EXPECT_FALSE(r.paths.led.has_value());
-}
-
-TEST_F(SettingsResolve, FileWithoutBinIsNotLoadedAtAll) {
-    write_config("[Firmware]\nrescuebin=r\ncfg=c\nled=l\n");
-    Result r = resolve({"a", "b", "c"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_FALSE(r.paths.led.has_value());
-}
-
-TEST_F(SettingsResolve, ArgumentsOverrideByTheirCount) {
-    write_config("[Firmware]\nbin=b\nrescuebin=r\ncfg=c\nled=l\n");
-    struct Case {
+// Values are joined to the program's directory unless absolute; a missing
+// key is the directory itself and an empty led is absent; a file without bin
+// is not loaded at all; the arguments override by their count.
+TEST_F(SettingsResolve, PathsComeFromTheFileAndTheArgumentsOverrideThem) {
+    const std::string all = "[Firmware]\nbin=b\nrescuebin=r\ncfg=c\nled=l\n";
+    const RunPaths from_file{joined("b"), joined("r"), joined("c"), joined("l")};
+    const struct {
+        std::string config;
         std::vector<std::string> args;
+        bool loaded;
         RunPaths paths;
+    } cases[] = {
+        {"[Firmware]\nBin=fw_v1.2.3.010124.bin\nrescuebin=/abs/r.bin\ncfg=D:\\p.cfg\nled=D:\n",
+         {},
+         true,
+         {joined("fw_v1.2.3.010124.bin"), "/abs/r.bin", "D:\\p.cfg", joined("D:")}},
+        {"[Firmware]\nbin=a.bin\nled=\n", {}, true, {joined("a.bin"), joined(""), joined(""), {}}},
+        {"[Firmware]\nrescuebin=r\ncfg=c\nled=l\n", {"a", "b", "c"}, false, {"a", "b", "c", {}}},
+        {all, {"x"}, true, from_file},
+        {all, {"x", "y"}, true, from_file},
+        {all, {"1.bin", "2.bin", "3.cfg"}, true, {"1.bin", "2.bin", "3.cfg", joined("l")}},
+        {all, {"1", "2", "3", ""}, true, {"1", "2", "3", ""}},
+        {all, {"1", "2", "3", "4", "5"}, true, {"1", "2", "3", "4"}},
     };
-    const Case cases[] = {
-        {{"x"}, {joined("b"), joined("r"), joined("c"), joined("l")}},
-        {{"x", "y"}, {joined("b"), joined("r"), joined("c"), joined("l")}},
-        {{"1.bin", "2.bin", "3.cfg"}, {"1.bin", "2.bin", "3.cfg", joined("l")}},
-        {{"1", "2", "3", ""}, {"1", "2", "3", ""}},
-        {{"1", "2", "3", "4", "5"}, {"1", "2", "3", "4"}},
-    };
-    for (const Case& c : cases) {
-        Result r = resolve(c.args);
-        std::string label = std::to_string(c.args.size()) + " arguments";
-        EXPECT_EQ(r.code, 0) << label;
-        EXPECT_EQ(r.out, loaded_line()) << label;
-        EXPECT_EQ(r.paths.bin, c.paths.bin) << label;
-        EXPECT_EQ(r.paths.rescuebin, c.paths.rescuebin) << label;
-        EXPECT_EQ(r.paths.cfg, c.paths.cfg) << label;
-        EXPECT_EQ(r.paths.led, c.paths.led) << label;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.config << testing::PrintToString(c.args));
+        temp_.write("config.ini", c.config);
+        RunPaths paths = resolve(c.args, c.loaded);
+        EXPECT_EQ(paths.bin, c.paths.bin);
+        EXPECT_EQ(paths.rescuebin, c.paths.rescuebin);
+        EXPECT_EQ(paths.cfg, c.paths.cfg);
+        EXPECT_EQ(paths.led, c.paths.led);
     }
 }
 
 TEST_F(SettingsResolve, CommandLineAloneWorksWhenTheExecutablePathIsUnknown) {
-    write_config("[Firmware]\nbin=b\n");
+    temp_.write("config.ini", std::string("[Firmware]\nbin=b\n"));
     sim_->set_executable_path("");
-    Result r = resolve({"rel/a_v1.2.3.4.bin", "r", "c"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.paths.bin, "rel/a_v1.2.3.4.bin");
-    EXPECT_FALSE(r.paths.led.has_value());
+    RunPaths paths = resolve({"rel/a_v1.2.3.4.bin", "r", "c"}, false);
+    EXPECT_EQ(paths.bin, "rel/a_v1.2.3.4.bin");
+    EXPECT_FALSE(paths.led.has_value());
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST(AppStart, EndsEachPathWithItsMessagesAndExitCodeBeforeAnyDevice) {
     const StartCase cases[] = {
         {"usage", {"C:\\t\\vtx.exe", "a", "b"}, true, false, 1, "", usage_text("vtx.exe")},
         {"not elevated",
-         {"vtx", ok_bin, "r.bin", "p.cfg", ""},
+         {"vtx", ok_bin, "r.bin", "p.cfg", "", "extra"},
          false,
          false,
          0,
@@ -112,35 +112,39 @@ TEST(AppStart, EndsEachPathWithItsMessagesAndExitCodeBeforeAnyDevice) {
                                      "[INFO] Expected FW version: 1.2.3, build date: 061524\n",
          ""},
     };
+    // The whole program ends the same way, and waits for no key: what it
+    // was given on standard input is all still there. A relaunch asks for
+    // the arguments as typed.
     for (const StartCase& c : cases) {
-        SimInstalled sim;
-        sim->add_bridge(sim::BridgeConfig{});
-        sim->set_elevated(c.elevated);
-        Args args(c.args);
-        CapturedConsole captured;
-        StartResult result;
-        EXPECT_EQ(app_start(args.argc(), args.argv(), captured.console(), result), c.continues)
-            << c.name;
-        EXPECT_EQ(result.exit_code, c.code) << c.name;
-        EXPECT_EQ(captured.out.text(), c.out) << c.name;
-        EXPECT_EQ(captured.err.text(), c.err) << c.name;
-        EXPECT_TRUE(sim->trace().empty()) << c.name;
-        EXPECT_EQ(sim->open_count(), 0) << c.name;
-        EXPECT_EQ(sim->relaunch_requests().size(), c.elevated ? 0u : 1u) << c.name;
+        for (bool whole : {false, true}) {
+            if (whole && c.continues)
+                continue;
+            SCOPED_TRACE(testing::Message() << c.name << (whole ? ", whole program" : ""));
+            SimInstalled sim;
+            sim->add_bridge(sim::BridgeConfig{});
+            sim->set_elevated(c.elevated);
+            Args args(c.args);
+            CapturedStream out, err;
+            InputStream in("kx");
+            Console console{out.get(), err.get(), in.get()};
+            if (whole) {
+                EXPECT_EQ(vtx_main(args.argc(), args.argv(), console), c.code);
+                EXPECT_EQ(std::fgetc(in.get()), 'k');
+            } else {
+                StartResult result;
+                EXPECT_EQ(app_start(args.argc(), args.argv(), console, result), c.continues);
+                EXPECT_EQ(result.exit_code, c.code);
+            }
+            EXPECT_EQ(out.text(), c.out);
+            EXPECT_EQ(err.text(), c.err);
+            EXPECT_TRUE(sim->trace().empty());
+            EXPECT_EQ(sim->open_count(), 0);
+            ASSERT_EQ(sim->relaunch_requests().size(), c.elevated ? 0u : 1u);
+            if (!c.elevated) {
+                EXPECT_EQ(sim->relaunch_requests()[0], c.args);
+            }
+        }
     }
-}
-
-TEST(VtxMain, NotElevatedAsksForTheRelaunchWithTheSameArgumentsAndEndsWithZero) {
-    SimInstalled sim;
-    sim->add_bridge(sim::BridgeConfig{});
-    sim->set_elevated(false);
-    std::vector<std::string> typed{"C:\\t\\vtx.exe", "a_v1.2.3.4.bin", "r b", "c", "", "extra"};
-    Args args(typed);
-    CapturedConsole captured;
-    EXPECT_EQ(vtx_main(args.argc(), args.argv(), captured.console()), 0);
-    ASSERT_EQ(sim->relaunch_requests().size(), 1u);
-    EXPECT_EQ(sim->relaunch_requests()[0], typed);
-    EXPECT_EQ(sim->open_count(), 0);
 }
 
 // Standard output and standard error into one file, each fully buffered, as

@@ -115,43 +115,19 @@ TEST_F(CompanionCheckParams, FilesTheUpdateToolRefusesFail) {
 // Random files built from the pieces parameter files are made of: the
 // check's account of kept lines must be the loader's, entry for entry.
 TEST_F(CompanionCheckParams, TheAccountAgreesWithTheLoaderOnAnyFile) {
-    const char* fragments[] = {"VID",
-                               "PID",
-                               "vid",
-                               "PRODUCT",
-                               "SCSI_VENDOR",
-                               "U2PHY",
-                               "CUSTOMIZED_LED",
-                               "OBSOLETED",
-                               "RW_MODE",
-                               " ",
-                               "  ",
-                               "\t",
-                               "=",
-                               "==",
-                               ";",
-                               "\"",
-                               "\"text\"",
-                               "0x1F",
-                               "0X1F",
-                               "12",
-                               "yes",
-                               "Yes",
-                               "01 02",
-                               "1",
-                               "\n",
-                               "\r\n",
-                               "\n",
-                               "\n",
-                               "AB",
-                               "-1",
-                               "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"};
+    std::vector<std::string> fragments = {
+        "VID",       "PID",     "vid",      "PRODUCT", "SCSI_VENDOR", "U2PHY", "CUSTOMIZED_LED",
+        "OBSOLETED", "RW_MODE", " ",        "  ",      "\t",          "=",     "==",
+        ";",         "\"",      "\"text\"", "0x1F",    "0X1F",        "12",    "yes",
+        "Yes",       "01 02",   "1",        "\n",      "\r\n",        "\n",    "\n",
+        "AB",        "-1"};
+    fragments.push_back(std::string(62, 'x'));
     std::mt19937 random(12345);
     for (int round = 0; round < 150; ++round) {
         std::string text;
         int pieces = int(random() % 120);
         for (int i = 0; i < pieces; ++i)
-            text += fragments[random() % std::size(fragments)];
+            text += fragments[random() % fragments.size()];
         SCOPED_TRACE(testing::PrintToString(text));
         json::Value file = check(text);
         std::vector<ParameterEntry> entries;

@@ -6,163 +6,121 @@ namespace vtx::test::json {
 
 namespace {
 
+// Recursive descent over RFC 8259; the first failure is the one reported.
 class Parser {
   public:
     explicit Parser(const std::string& text) : text_(text) {}
 
     bool document(Value& out, std::string& error) {
-        bool ok = value(out, 0);
-        blanks();
-        if (ok && at_ == text_.size())
+        if (value(out) && (blanks(), at_ == text_.size()))
             return true;
-        error =
-            "offset " + std::to_string(at_) + ": " + (error_.empty() ? "trailing text" : error_);
+        error = "offset " + std::to_string(at_) + ": " + (why_ ? why_ : "trailing text");
         return false;
     }
 
   private:
-    bool fail(const char* reason) {
-        if (error_.empty())
-            error_ = reason;
+    bool fail(const char* why) {
+        why_ = why_ != nullptr ? why_ : why;
         return false;
     }
+    // '\0' at the end; a NUL inside the text is refused wherever it stands.
+    char peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
+    bool take(char c) { return at_ < text_.size() && text_[at_] == c ? (++at_, true) : false; }
     void blanks() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\n' ||
-                                      text_[at_] == '\r' || text_[at_] == '\t'))
+        while (peek() == ' ' || peek() == '\n' || peek() == '\r' || peek() == '\t')
             ++at_;
     }
-    bool literal(const char* word) {
-        std::string w = word;
-        if (text_.compare(at_, w.size(), w) != 0)
+    bool digits() {
+        size_t from = at_;
+        while (peek() >= '0' && peek() <= '9')
+            ++at_;
+        return at_ > from;
+    }
+    bool literal(const std::string& word) {
+        if (text_.compare(at_, word.size(), word) != 0)
             return fail("bad literal");
-        at_ += w.size();
+        at_ += word.size();
         return true;
     }
 
-    bool value(Value& out, int depth) {
-        if (depth > 64)
-            return fail("too deep");
+    bool value(Value& out) {
         blanks();
-        if (at_ >= text_.size())
-            return fail("unexpected end");
-        char c = text_[at_];
-        if (c == '{')
-            return object(out, depth);
-        if (c == '[')
-            return array(out, depth);
+        char c = peek();
+        if (c == '{' || c == '[')
+            return members(out, c == '{' ? '}' : ']');
         if (c == '"') {
             out.type = Value::Type::kString;
             return string(out.string);
         }
-        if (c == 't' || c == 'f') {
-            out.type = Value::Type::kBool;
-            out.boolean = c == 't';
-            return literal(c == 't' ? "true" : "false");
-        }
         if (c == 'n')
             return literal("null");
-        return number(out);
-    }
-
-    bool digits() {
-        size_t start = at_;
-        while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9')
-            ++at_;
-        return at_ > start;
+        if (c != 't' && c != 'f')
+            return number(out);
+        out.type = Value::Type::kBool;
+        out.boolean = c == 't';
+        return literal(out.boolean ? "true" : "false");
     }
 
     bool number(Value& out) {
-        size_t start = at_;
-        if (text_[at_] == '-')
-            ++at_;
-        if (at_ < text_.size() && text_[at_] == '0')
-            ++at_;
-        else if (!digits())
+        size_t from = at_;
+        take('-');
+        if (!take('0') && !digits())
             return fail("bad number");
-        if (at_ < text_.size() && text_[at_] == '.') {
-            ++at_;
-            if (!digits())
-                return fail("bad fraction");
-        }
-        if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
-            ++at_;
-            if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-'))
-                ++at_;
+        if (take('.') && !digits())
+            return fail("bad fraction");
+        if (take('e') || take('E')) {
+            if (!take('+'))
+                take('-');
             if (!digits())
                 return fail("bad exponent");
         }
         out.type = Value::Type::kNumber;
-        out.number = text_.substr(start, at_ - start);
+        out.number = text_.substr(from, at_ - from);
         return true;
     }
 
     bool hex4(unsigned& code) {
-        if (at_ + 4 > text_.size())
-            return fail("short escape");
-        code = 0;
-        for (int i = 0; i < 4; ++i) {
-            char c = text_[at_++];
-            unsigned digit = c >= '0' && c <= '9'   ? unsigned(c - '0')
-                             : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10)
-                             : c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
-                                                    : 16;
-            if (digit == 16)
-                return fail("bad hex digit");
-            code = code * 16 + digit;
-        }
+        std::string digits = text_.substr(at_, 4);
+        if (digits.size() < 4 || digits.find_first_not_of("0123456789abcdefABCDEF") != digits.npos)
+            return fail("bad \\u escape");
+        code = unsigned(std::strtoul(digits.c_str(), nullptr, 16));
+        at_ += 4;
         return true;
     }
 
     static void append_utf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | code >> 6);
-            out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += char(0xE0 | code >> 12);
-            out += char(0x80 | (code >> 6 & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xF0 | code >> 18);
-            out += char(0x80 | (code >> 12 & 0x3F));
-            out += char(0x80 | (code >> 6 & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
-    }
-
-    bool unicode_escape(std::string& out) {
-        unsigned code = 0;
-        if (!hex4(code))
-            return false;
-        if (code >= 0xD800 && code <= 0xDBFF) {
-            unsigned low = 0;
-            if (text_.compare(at_, 2, "\\u") != 0 || (at_ += 2, !hex4(low)) || low < 0xDC00 ||
-                low > 0xDFFF)
-                return fail("lone high surrogate");
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-        } else if (code >= 0xDC00 && code <= 0xDFFF) {
-            return fail("lone low surrogate");
-        }
-        append_utf8(out, code);
-        return true;
+        static const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
+        int extra = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+        out += char(lead[extra] | code >> (6 * extra));
+        for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
+            out += char(0x80 | (code >> shift & 0x3F));
     }
 
     bool escape(std::string& out) {
-        if (at_ >= text_.size())
+        static const std::string from = "\"\\/bfnrt", to = "\"\\/\b\f\n\r\t";
+        char c = peek();
+        if (!take(c))
             return fail("unexpected end");
-        char c = text_[at_++];
-        static const char from[] = "\"\\/bfnrt";
-        static const char to[] = "\"\\/\b\f\n\r\t";
-        for (int i = 0; from[i]; ++i) {
-            if (c == from[i]) {
-                out += to[i];
-                return true;
-            }
+        if (c != 'u') {
+            size_t i = from.find(c);
+            if (i == from.npos)
+                return fail("bad escape");
+            out += to[i];
+            return true;
         }
-        if (c == 'u')
-            return unicode_escape(out);
-        return fail("bad escape");
+        unsigned code = 0;
+        if (!hex4(code))
+            return false;
+        if (code >= 0xDC00 && code <= 0xDFFF)
+            return fail("lone low surrogate");
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            unsigned low = 0;
+            if (!take('\\') || !take('u') || !hex4(low) || low < 0xDC00 || low > 0xDFFF)
+                return fail("lone high surrogate");
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        }
+        append_utf8(out, code);
+        return true;
     }
 
     bool string(std::string& out) {
@@ -173,70 +131,49 @@ class Parser {
                 return true;
             if (c < 0x20)
                 return fail("raw control character in a string");
-            if (c == '\\') {
-                if (!escape(out))
-                    return false;
-            } else {
+            if (c != '\\')
                 out += char(c);
-            }
+            else if (!escape(out))
+                return false;
         }
         return fail("unterminated string");
     }
 
-    bool array(Value& out, int depth) {
-        out.type = Value::Type::kArray;
+    // The members of an array or an object, separated by commas.
+    bool members(Value& out, char close) {
+        bool object = close == '}';
+        out.type = object ? Value::Type::kObject : Value::Type::kArray;
         ++at_;
         blanks();
-        if (at_ < text_.size() && text_[at_] == ']')
-            return ++at_, true;
-        for (;;) {
-            out.array.emplace_back();
-            if (!value(out.array.back(), depth + 1))
-                return false;
-            blanks();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
+        if (take(close))
+            return true;
+        do {
+            Value* member = nullptr;
+            if (object) {
+                blanks();
+                out.object.emplace_back();
+                if (peek() != '"')
+                    return fail("expected a key");
+                if (!string(out.object.back().first))
+                    return false;
+                blanks();
+                if (!take(':'))
+                    return fail("expected :");
+                member = &out.object.back().second;
+            } else {
+                out.array.emplace_back();
+                member = &out.array.back();
             }
-            if (at_ < text_.size() && text_[at_] == ']')
-                return ++at_, true;
-            return fail("expected , or ]");
-        }
-    }
-
-    bool object(Value& out, int depth) {
-        out.type = Value::Type::kObject;
-        ++at_;
-        blanks();
-        if (at_ < text_.size() && text_[at_] == '}')
-            return ++at_, true;
-        for (;;) {
-            blanks();
-            if (at_ >= text_.size() || text_[at_] != '"')
-                return fail("expected a key");
-            std::string key;
-            if (!string(key))
+            if (!value(*member))
                 return false;
             blanks();
-            if (at_ >= text_.size() || text_[at_++] != ':')
-                return fail("expected :");
-            out.object.emplace_back(key, Value{});
-            if (!value(out.object.back().second, depth + 1))
-                return false;
-            blanks();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < text_.size() && text_[at_] == '}')
-                return ++at_, true;
-            return fail("expected , or }");
-        }
+        } while (take(','));
+        return take(close) || fail(object ? "expected , or }" : "expected , or ]");
     }
 
     const std::string& text_;
     size_t at_ = 0;
-    std::string error_;
+    const char* why_ = nullptr;
 };
 
 const Value& null_value() {
@@ -247,11 +184,7 @@ const Value& null_value() {
 }  // namespace
 
 bool Value::has(const std::string& key) const {
-    for (const auto& member : object) {
-        if (member.first == key)
-            return true;
-    }
-    return false;
+    return &(*this)[key] != &null_value();
 }
 
 const Value& Value::operator[](const std::string& key) const {

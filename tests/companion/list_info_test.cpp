@@ -7,7 +7,7 @@ namespace {
 
 sim::BridgeConfig bridge_at(const std::string& path, uint32_t identity) {
     sim::BridgeConfig config;
-    config.name = "b" + path.substr(path.size() - 1);
+    config.name = std::string("b") + path.back();
     config.path = path;
     config.identity = identity;
     return config;
@@ -128,14 +128,6 @@ TEST_F(CompanionDevices, InfoShowsWhatTheBridgeSaysAboutItself) {
     EXPECT_FALSE(trace_has_write(sim.sim()));
 }
 
-TEST_F(CompanionDevices, InfoTakesTheBridgeItIsGiven) {
-    add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive1", 1), {1, 0, 0, 0, 20240101});
-    add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive4", 4), {4, 0, 0, 0, 20240101});
-    json::Value doc = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive4", "--json"}));
-    EXPECT_EQ(doc["bridge"]["identity"]["value"].i64(), 4);
-    EXPECT_EQ(doc["bridge"]["firmware"]["version"].string, "4.0.0");
-}
-
 TEST_F(CompanionDevices, InfoOnABridgeInTroubleReportsEachFailedQuery) {
     // Erased flash: the boot loader runs and rejects the version query; this
     // bridge also lacks the identity query and the transfer size query.
@@ -170,9 +162,15 @@ TEST_F(CompanionDevices, InfoSaysWhenTheReadinessCheckFails) {
     EXPECT_EQ(doc["bridge"]["ready"]["result"].i64(), 2);
 }
 
-TEST_F(CompanionDevices, InfoOnAPathWithoutABridgeExitsWith2) {
+TEST_F(CompanionDevices, InfoTakesTheBridgeItIsGivenAndExitsWith2OnAPathWithoutOne) {
     sim->add_disk({});
     add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive1", 1), {1, 0, 0, 0, 20240101});
+    add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive4", 4), {4, 0, 0, 0, 20240101});
+    json::Value doc = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive4", "--json"}));
+    EXPECT_EQ(doc["bridge"]["identity"]["value"].i64(), 4);
+    EXPECT_EQ(doc["bridge"]["firmware"]["version"].string, "4.0.0");
+
+    sim->clear_trace();
     BridgeRun disk = run_bridge({"info", "\\\\.\\PhysicalDrive0"});
     EXPECT_EQ(disk.code, companion::EXIT_NONE_FOUND);
     EXPECT_NE(disk.err.find("\"Generic Flash Disk\", not a supported bridge"), std::string::npos)

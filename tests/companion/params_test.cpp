@@ -31,19 +31,32 @@ class CompanionParams : public testing::Test {
     TempDir dir;
 };
 
-TEST_F(CompanionParams, PrintedTextLoadsBackToTheSameArea) {
+// pack-params writes the area the update tool programs; params reads it back
+// from the bridge, raw and as text that loads back to the same area.
+TEST_F(CompanionParams, PackParamsWritesWhatTheUpdateToolProgramsAndParamsPrintsItBack) {
     for (const char* cfg : AREA_FILES) {
         SCOPED_TRACE(cfg);
-        sim->clear_devices();
+        std::string in = dir.write("in.cfg", std::string(cfg) + "BOGUS = 1\n; comment\n");
+        std::string out = dir.file("out.bin");
+        BridgeRun pack = run_bridge({"pack-params", in, out});
+        ASSERT_EQ(pack.code, 0) << pack.err;
         std::vector<uint8_t> area = area_of(dir, cfg);
+        EXPECT_EQ(read_file(out), area);
+        EXPECT_NE(pack.out.find("1 line dropped"), std::string::npos) << pack.out;
+        json::Value doc = json_of(run_bridge({"pack-params", "--json", in, out}));
+        EXPECT_EQ(doc["dropped_lines"].i64(), 1);
+        std::vector<ParameterEntry> entries;
+        ASSERT_EQ(param_load_file(in.c_str(), entries), 0);
+        EXPECT_EQ(doc["encoded_size"].u64(),
+                  param_encoded_size(entries.data(), int(entries.size())));
+
+        sim->clear_devices();
         bridge_with(area);
         std::string raw = dir.file("raw.bin");
         BridgeRun run = run_bridge({"params", "--raw", raw});
         ASSERT_EQ(run.code, 0) << run.err;
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(read_file(raw), area);
-
-        std::vector<ParameterEntry> entries;
         ASSERT_EQ(param_load_file(dir.write("back.cfg", run.out).c_str(), entries), 0);
         std::vector<uint8_t> again(PARAMETER_AREA_SIZE, 0);
         ASSERT_EQ(param_pack_area(entries.data(), int(entries.size()), again.data()), 0);
@@ -127,24 +140,6 @@ TEST_F(CompanionParams, AFailedAreaReadIsAFailure) {
     EXPECT_EQ(run.code, companion::EXIT_FAILED);
     EXPECT_NE(run.err.find("cannot read the parameter area"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(raw));
-}
-
-TEST_F(CompanionParams, PackParamsWritesWhatTheUpdateToolPrograms) {
-    for (const char* cfg : AREA_FILES) {
-        SCOPED_TRACE(cfg);
-        std::string in = dir.write("in.cfg", std::string(cfg) + "BOGUS = 1\n; comment\n");
-        std::string out = dir.file("out.bin");
-        BridgeRun run = run_bridge({"pack-params", in, out});
-        ASSERT_EQ(run.code, 0) << run.err;
-        EXPECT_EQ(read_file(out), area_of(dir, cfg));
-        EXPECT_NE(run.out.find("1 line dropped"), std::string::npos) << run.out;
-        json::Value doc = json_of(run_bridge({"pack-params", "--json", in, out}));
-        EXPECT_EQ(doc["dropped_lines"].i64(), 1);
-        std::vector<ParameterEntry> entries;
-        ASSERT_EQ(param_load_file(in.c_str(), entries), 0);
-        EXPECT_EQ(doc["encoded_size"].u64(),
-                  param_encoded_size(entries.data(), int(entries.size())));
-    }
 }
 
 TEST_F(CompanionParams, PackParamsRefusesWhatTheUpdateToolRefuses) {

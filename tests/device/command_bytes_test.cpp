@@ -12,16 +12,6 @@
 namespace vtx::test {
 namespace {
 
-constexpr const char* DRIVE = "\\\\.\\PhysicalDrive1";
-
-struct CommandCase {
-    const char* name;
-    std::function<void(DeviceHandle*)> run;
-    const char* cdb;
-    uint32_t length;
-    bool data_in;
-};
-
 // A raw vendor command as the flash access layer sends it.
 void send_vendor(DeviceHandle* handle, uint8_t opcode, uint8_t sub, uint32_t address,
                  uint32_t length) {
@@ -30,13 +20,22 @@ void send_vendor(DeviceHandle* handle, uint8_t opcode, uint8_t sub, uint32_t add
              opcode == OP_VENDOR_READ ? DIR_IN : DIR_OUT, DEV_TIMEOUT, nullptr);
 }
 
-TEST(CommandBytes, EveryCommandOfTheCommandSetIsLaidOutByteForByte) {
+using CommandBytes = ScriptedDrive;
+
+TEST_F(CommandBytes, EveryCommandOfTheCommandSetIsLaidOutByteForByte) {
     uint8_t buffer[4096] = {};
     FirmwareVersion version;
     uint32_t word = 0;
     uint64_t lba = 0;
     AttachmentStatus status;
-    const CommandCase cases[] = {
+    struct Case {
+        const char* name;
+        std::function<void(DeviceHandle*)> run;
+        const char* cdb;
+        uint32_t length;
+        bool data_in;
+        const char* data_out = nullptr;
+    } cases[] = {
         {"chip id register", [&](DeviceHandle* h) { dev_memory_read(h, 0xB35000C8, buffer, 4); },
          "E2 00 00 00 92 00 00 00 C8 00 50 B3 04 00 00 00", 4, true},
         {"header block read",
@@ -57,9 +56,9 @@ TEST(CommandBytes, EveryCommandOfTheCommandSetIsLaidOutByteForByte) {
         {"readiness", [](DeviceHandle* h) { dev_check_ready(h); },
          "E2 00 00 00 92 00 00 00 00 40 00 AC 60 00 00 00", 96, true},
         {"restart", [](DeviceHandle* h) { dev_restart(h, 0); },
-         "E3 00 00 00 30 00 00 00 00 00 00 00 04 00 00 00", 4, false},
+         "E3 00 00 00 30 00 00 00 00 00 00 00 04 00 00 00", 4, false, "00 00 00 00"},
         {"restart with parameter", [](DeviceHandle* h) { dev_restart(h, 0x5A); },
-         "E3 00 00 00 30 5A 00 00 00 00 00 00 04 00 00 00", 4, false},
+         "E3 00 00 00 30 5A 00 00 00 00 00 00 04 00 00 00", 4, false, "00 00 00 00"},
         {"attachment", [&](DeviceHandle* h) { dev_query_attachment(h, &status); },
          "E2 00 00 00 BB 00 00 00 00 00 00 00 10 00 00 00", 16, true},
         {"information block", [&](DeviceHandle* h) { dev_read_info_block(h, buffer); },
@@ -71,32 +70,21 @@ TEST(CommandBytes, EveryCommandOfTheCommandSetIsLaidOutByteForByte) {
         {"IDENTIFY DEVICE", [&](DeviceHandle* h) { dev_ata_identify(h, buffer, 512); },
          "A1 08 0E 00 01 00 00 00 00 EC 00 00 00 00 00 00", 4096, true},
     };
-
-    FakeInstalled fake;
-    fake->add_device(DRIVE, [](const SentCommand&) { return Reply{}; });
-    DeviceHandle* handle = dev_open(DRIVE);
-    ASSERT_NE(handle, nullptr);
-    for (const CommandCase& c : cases) {
+    reopen(nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         fake->sent.clear();
         c.run(handle);
-        ASSERT_EQ(fake->sent.size(), 1u) << c.name;
+        ASSERT_EQ(fake->sent.size(), 1u);
         const SentCommand& sent = fake->sent[0];
-        EXPECT_EQ(hex(sent.cdb, 16), c.cdb) << c.name;
-        EXPECT_EQ(sent.length, c.length) << c.name;
-        EXPECT_EQ(sent.data_in, c.data_in) << c.name;
-        EXPECT_EQ(sent.timeout_s, 10u) << c.name;
+        EXPECT_EQ(hex(sent.cdb, 16), c.cdb);
+        EXPECT_EQ(sent.length, c.length);
+        EXPECT_EQ(sent.data_in, c.data_in);
+        EXPECT_EQ(sent.timeout_s, 10u);
+        if (c.data_out) {
+            EXPECT_EQ(hex(sent.data_out.data(), sent.data_out.size()), c.data_out);
+        }
     }
-    dev_close(handle);
-}
-
-TEST(CommandBytes, RestartSendsFourZeroBytes) {
-    FakeInstalled fake;
-    fake->add_device(DRIVE, [](const SentCommand&) { return Reply{}; });
-    DeviceHandle* handle = dev_open(DRIVE);
-    dev_restart(handle, 0);
-    ASSERT_EQ(fake->sent.size(), 1u);
-    EXPECT_EQ(hex(fake->sent[0].data_out.data(), fake->sent[0].data_out.size()), "00 00 00 00");
-    dev_close(handle);
 }
 
 }  // namespace

@@ -12,12 +12,7 @@
 namespace vtx::test {
 namespace {
 
-std::vector<std::string> paths(const DeviceEntry* head) {
-    std::vector<std::string> result;
-    for (; head; head = head->next)
-        result.push_back(head->path);
-    return result;
-}
+using Paths = std::vector<std::string>;
 
 // Owns a scan's list for the test.
 struct Scan {
@@ -25,6 +20,12 @@ struct Scan {
     ~Scan() { dev_free_list(head); }
     Scan(const Scan&) = delete;
     Scan& operator=(const Scan&) = delete;
+    Paths paths() const {
+        Paths result;
+        for (const DeviceEntry* e = head; e; e = e->next)
+            result.push_back(e->path);
+        return result;
+    }
     DeviceEntry* head;
 };
 
@@ -37,101 +38,62 @@ sim::BridgeConfig bridge_at(const std::string& name, const std::string& path,
     return config;
 }
 
-std::vector<sim::TraceEntry> commands_to(const sim::SimPlatform& sim, const std::string& device) {
-    std::vector<sim::TraceEntry> result;
-    for (const auto& entry : sim.trace()) {
-        if (entry.device == device)
-            result.push_back(entry);
-    }
-    return result;
-}
-
-TEST(Discovery, ComputerWithoutUsbStorageGivesNone) {
+// A drive off the USB bus is never asked; a USB disk that is no bridge
+// receives exactly one INQUIRY.
+TEST(Discovery, DisksThatAreNoBridgeGiveNoneAndHearOneInquiryAtMost) {
     SimInstalled sim;
-    sim::DiskConfig internal;
+    sim::DiskConfig internal, stick;
     internal.usb = false;
+    stick.path = "\\\\.\\PhysicalDrive2";
     sim->add_disk(internal);
-    EXPECT_EQ(dev_enumerate(), nullptr);
+    sim->add_disk(stick);
     Scan scan;
     EXPECT_EQ(scan.head, nullptr);
-    EXPECT_TRUE(sim->trace().empty()) << "a drive off the USB bus is never asked";
+    ASSERT_EQ(sim->trace().size(), 1u);
+    EXPECT_EQ(sim->trace()[0].device, stick.path);
+    EXPECT_EQ(sim->trace()[0].cdb[0], 0x12);
     dev_free_list(nullptr);
     dev_free_candidates(nullptr);
 }
 
-TEST(Discovery, PhysicalDrivesByNumberComeBeforeAnyLetter) {
+// Physical drives by number come before any letter; a lettered volume is
+// kept only for an optical drive (any CD/DVD device, not only the vendor's
+// own), else the bridge is listed once by its physical path. A bridge that
+// fails chip detection is skipped.
+TEST(Discovery, PhysicalDrivesByNumberComeBeforeAnyLetterOfAnOpticalDrive) {
     SimInstalled sim;
-    auto optical = bridge_at("cd", "", "\\\\.\\e:");
-    optical.optical = true;
-    sim->add_bridge(optical);
-    sim->add_bridge(bridge_at("three", "\\\\.\\PhysicalDrive3"));
-    sim->add_bridge(bridge_at("one", "\\\\.\\PhysicalDrive1"));
+    auto cd = bridge_at("cd", "", "\\\\.\\e:");
+    cd.optical = true;
+    sim->add_bridge(cd);
+    auto other = bridge_at("three", "\\\\.\\PhysicalDrive3", "\\\\.\\g:");
+    other.optical = true;
+    other.vendor = "Other   ";
+    sim->add_bridge(other);
+    sim->add_bridge(bridge_at("one", "\\\\.\\PhysicalDrive1", "\\\\.\\f:"));
+    auto rejected = bridge_at("old", "\\\\.\\PhysicalDrive2");
+    rejected.chip_rev_register = 0x00300000;
+    sim->add_bridge(rejected);
 
     CandidatePath* candidates = dev_enumerate();
     std::vector<std::pair<std::string, int>> listed;
     for (const CandidatePath* c = candidates; c; c = c->next)
         listed.push_back({c->path, c->is_volume});
     dev_free_candidates(candidates);
-    EXPECT_EQ(listed,
-              (std::vector<std::pair<std::string, int>>{
-                  {"\\\\.\\PhysicalDrive1", 0}, {"\\\\.\\PhysicalDrive3", 0}, {"\\\\.\\e:", 1}}));
-
-    Scan scan;
-    EXPECT_EQ(paths(scan.head), (std::vector<std::string>{"\\\\.\\PhysicalDrive1",
-                                                          "\\\\.\\PhysicalDrive3", "\\\\.\\e:"}));
+    EXPECT_EQ(listed, (std::vector<std::pair<std::string, int>>{{"\\\\.\\PhysicalDrive1", 0},
+                                                                {"\\\\.\\PhysicalDrive2", 0},
+                                                                {"\\\\.\\PhysicalDrive3", 0},
+                                                                {"\\\\.\\e:", 1},
+                                                                {"\\\\.\\f:", 1},
+                                                                {"\\\\.\\g:", 1}}));
+    EXPECT_EQ(Scan().paths(),
+              (Paths{"\\\\.\\PhysicalDrive1", "\\\\.\\PhysicalDrive3", "\\\\.\\e:", "\\\\.\\g:"}));
 }
 
-TEST(Discovery, UsbDiskThatIsNoBridgeReceivesExactlyOneInquiry) {
-    SimInstalled sim;
-    sim::DiskConfig stick;
-    stick.path = "\\\\.\\PhysicalDrive2";
-    sim->add_disk(stick);
-    Scan scan;
-    EXPECT_EQ(scan.head, nullptr);
-    const auto sent = commands_to(sim.sim(), stick.path);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].cdb[0], 0x12);
-}
-
-TEST(Discovery, LetteredVolumeIsKeptOnlyForAnOpticalDrive) {
-    struct Case {
-        bool optical;
-        std::string vendor;
-        std::vector<std::string> listed;
-    } cases[] = {
-        // The bridge's disk seen through a drive letter: listed once, by its
-        // physical path.
-        {false, "Vantrex ", {"\\\\.\\PhysicalDrive1"}},
-        {true, "Vantrex ", {"\\\\.\\PhysicalDrive1", "\\\\.\\f:"}},
-        // Any CD/DVD device counts, not only the vendor's own.
-        {true, "Other   ", {"\\\\.\\PhysicalDrive1", "\\\\.\\f:"}},
-    };
-    for (const Case& c : cases) {
-        SimInstalled sim;
-        auto config = bridge_at("b", "\\\\.\\PhysicalDrive1", "\\\\.\\f:");
-        config.optical = c.optical;
-        config.vendor = c.vendor;
-        sim->add_bridge(config);
-        Scan scan;
-        EXPECT_EQ(paths(scan.head), c.listed) << c.optical << " " << c.vendor;
-    }
-}
-
-TEST(Discovery, NameKeepsTheDevicesTrailingBlanks) {
+TEST(Discovery, NameAndDriveIdentityAreCollectedThroughTheBridge) {
     SimInstalled sim;
     auto config = bridge_at("b", "\\\\.\\PhysicalDrive1");
     config.vendor = "VTX     ";
     config.product = "Bridge          ";
-    sim->add_bridge(config);
-    Scan scan;
-    ASSERT_NE(scan.head, nullptr);
-    EXPECT_EQ(scan.head->name, "VTX     Bridge          ");
-    EXPECT_EQ(scan.head->reserved, 0);
-}
-
-TEST(Discovery, DriveIdentityIsCollectedThroughTheBridge) {
-    SimInstalled sim;
-    auto config = bridge_at("b", "\\\\.\\PhysicalDrive1");
     config.drive->serial = "S1NA0123";
     config.drive->firmware = "FW1";
     config.drive->model = "Example SSD";
@@ -141,13 +103,13 @@ TEST(Discovery, DriveIdentityIsCollectedThroughTheBridge) {
     Scan scan;
     ASSERT_NE(scan.head, nullptr);
     const DeviceEntry& entry = *scan.head;
+    EXPECT_EQ(entry.name, "VTX     Bridge          ");
+    EXPECT_EQ(entry.reserved, 0);
     EXPECT_STREQ(entry.serial, "S1NA0123            ");
     EXPECT_STREQ(entry.firmware, "FW1     ");
     EXPECT_EQ(std::string(entry.model), "Example SSD" + std::string(29, ' '));
-    EXPECT_EQ(entry.security[0], 0x0021);
-    EXPECT_EQ(entry.security[1], 0xFFFE);
-    EXPECT_EQ(entry.security[2], 32);
-    EXPECT_EQ(entry.security[3], 32);
+    EXPECT_EQ(std::vector<uint16_t>(entry.security, entry.security + 4),
+              (std::vector<uint16_t>{0x0021, 0xFFFE, 32, 32}));
     EXPECT_EQ(commands(sim.sim(), 0xE2, 0xA8).size(), 1u) << "the information block is read";
 }
 
@@ -178,38 +140,29 @@ TEST(Discovery, BridgeWhoseDriveDoesNotAnswerIsListedWithZeroIdentity) {
     };
     const uint8_t zeros[72] = {};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         SimInstalled sim;
         auto config = bridge_at("b", "\\\\.\\PhysicalDrive1");
         c.setup(config);
         sim->add_bridge(config);
         Scan scan;
-        ASSERT_NE(scan.head, nullptr) << c.what;
+        ASSERT_NE(scan.head, nullptr);
         const DeviceEntry& entry = *scan.head;
-        EXPECT_STREQ(entry.serial, "") << c.what;
-        EXPECT_STREQ(entry.model, "") << c.what;
-        EXPECT_EQ(std::memcmp(entry.info_block, zeros, sizeof zeros), 0) << c.what;
-        EXPECT_EQ(entry.security[0] | entry.security[2], 0) << c.what;
-        EXPECT_TRUE(commands(sim.sim(), 0xA1).empty()) << c.what;
-        EXPECT_FALSE(entry.name.empty()) << c.what;
+        EXPECT_STREQ(entry.serial, "");
+        EXPECT_STREQ(entry.model, "");
+        EXPECT_EQ(std::memcmp(entry.info_block, zeros, sizeof zeros), 0);
+        EXPECT_EQ(entry.security[0] | entry.security[2], 0);
+        EXPECT_TRUE(commands(sim.sim(), 0xA1).empty());
+        EXPECT_FALSE(entry.name.empty());
     }
 }
 
-TEST(Discovery, BridgeThatFailsChipDetectionIsSkipped) {
-    SimInstalled sim;
-    auto rejected = bridge_at("old", "\\\\.\\PhysicalDrive1");
-    rejected.chip_rev_register = 0x00300000;
-    sim->add_bridge(rejected);
-    sim->add_bridge(bridge_at("good", "\\\\.\\PhysicalDrive4"));
-    Scan scan;
-    EXPECT_EQ(paths(scan.head), std::vector<std::string>{"\\\\.\\PhysicalDrive4"});
-}
-
-// The scan's own allocations and handles, on a scripted platform.
-class DiscoveryAllocation : public ::testing::Test {
+// The scan's own allocations and handles, on a scripted platform: two
+// bridges whose attachment query fails, so the scan asks only the
+// INQUIRY-based questions and its working buffers are few and known.
+class DiscoveryAllocation : public ScriptedDrive {
   protected:
     void SetUp() override {
-        // A bridge whose attachment query fails: the scan asks only the
-        // INQUIRY-based questions, so its working buffers are few and known.
         for (const char* path : {"\\\\.\\PhysicalDrive1", "\\\\.\\PhysicalDrive2"}) {
             fake->add_device(
                 path, register_bridge(
@@ -218,44 +171,31 @@ class DiscoveryAllocation : public ::testing::Test {
         }
         fake->candidates[0] = {"", "\\\\.\\PhysicalDrive1", "\\\\.\\PhysicalDrive2"};
     }
-    void TearDown() override {
-        buffer_fail_allocation(0);
-        fail_nothrow_new(0);
-    }
-    FakeInstalled fake;
 };
 
-TEST_F(DiscoveryAllocation, EverythingOpenedIsClosed) {
-    Scan scan;
-    EXPECT_EQ(paths(scan.head).size(), 2u);
-    EXPECT_EQ(fake->opens, 4) << "once to learn the bus, once to probe";
-    EXPECT_EQ(fake->closes, 4);
-    EXPECT_TRUE(fake->open_handles.empty());
-}
-
-TEST_F(DiscoveryAllocation, EntryThatCannotBeAllocatedLeavesTheCandidateOut) {
-    // Nothrow allocations in order: two candidate nodes, then for the first
-    // candidate the OS device holder and its entry.
-    fail_nothrow_new(4);
-    Scan scan;
-    EXPECT_EQ(paths(scan.head), std::vector<std::string>{"\\\\.\\PhysicalDrive2"});
-    EXPECT_EQ(fake->opens, 4) << "the first candidate was opened and probed";
-    EXPECT_TRUE(fake->open_handles.empty());
-}
-
-TEST_F(DiscoveryAllocation, CandidateNodeThatCannotBeAllocatedLeavesTheCandidateOut) {
-    fail_nothrow_new(1);
-    Scan scan;
-    EXPECT_EQ(paths(scan.head), std::vector<std::string>{"\\\\.\\PhysicalDrive2"});
-}
-
-TEST_F(DiscoveryAllocation, NameBufferThatCannotBeAllocatedDropsTheCandidate) {
-    // Working buffers of the first candidate: the INQUIRY of chip detection,
-    // then the one of the name.
-    buffer_fail_allocation(2);
-    Scan scan;
-    EXPECT_EQ(paths(scan.head), std::vector<std::string>{"\\\\.\\PhysicalDrive2"});
-    EXPECT_TRUE(fake->open_handles.empty());
+// Nothrow allocations in order: two candidate nodes, then for the first
+// candidate the OS device holder and its entry. Working buffers of the first
+// candidate: the INQUIRY of chip detection, then the one of the name. What
+// cannot be allocated leaves the first candidate out; all opened is closed.
+TEST_F(DiscoveryAllocation, EntryNodeOrNameBufferThatCannotBeAllocatedLeavesTheCandidateOut) {
+    struct Case {
+        long nothrow, buffer;
+        Paths listed;
+        int opens;  // once to learn the bus, once to probe
+    } cases[] = {{0, 0, {"\\\\.\\PhysicalDrive1", "\\\\.\\PhysicalDrive2"}, 4},
+                 {4, 0, {"\\\\.\\PhysicalDrive2"}, 4},
+                 {1, 0, {"\\\\.\\PhysicalDrive2"}, 3},
+                 {0, 2, {"\\\\.\\PhysicalDrive2"}, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.nothrow << " " << c.buffer);
+        fake->opens = fake->closes = 0;
+        fail_nothrow_new(c.nothrow);
+        buffer_fail_allocation(c.buffer);
+        EXPECT_EQ(Scan().paths(), c.listed);
+        EXPECT_EQ(fake->opens, c.opens);
+        EXPECT_EQ(fake->closes, c.opens);
+        EXPECT_TRUE(fake->open_handles.empty());
+    }
 }
 
 }  // namespace

@@ -79,13 +79,12 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& input)
     return run;
 }
 
-std::string start_lines(const UpdateFiles& files) {
-    return "[INFO] vtx_fwupdate v1.0.0.60820 - Firmware Update Tool\n"
-           "[INFO] Bin:      " +
-           files.bin + "\n[INFO] Rescue:   " + files.rescue + "\n[INFO] Config:   " + files.cfg +
-           "\n[INFO] LED:      " + files.led +
-           "\n"
-           "[INFO] Running as administrator\n"
+std::string start_lines(const std::string& bin, const std::string& rescue, const std::string& cfg,
+                        const std::string& led) {
+    return "[INFO] vtx_fwupdate v1.0.0.60820 - Firmware Update Tool\n[INFO] Bin:      " + bin +
+           "\n[INFO] Rescue:   " + rescue + "\n[INFO] Config:   " + cfg +
+           "\n[INFO] LED:      " + led +
+           "\n[INFO] Running as administrator\n"
            "[INFO] Expected FW version: 1.2.4, build date: 061524\n";
 }
 
@@ -96,6 +95,11 @@ std::string current_line(const char* version, const char* date, const char* yyyy
 
 std::string found_lines(const std::string& path) {
     return "[INFO] Scanning for devices...\n[INFO] Found device: " + path + "\n";
+}
+
+std::string differs_lines(const std::string& path) {
+    return found_lines(path) + current_line("1.2.3", "011524", "20240115") +
+           "[INFO] FW version differs: expected 1.2.4, current 1.2.3\n";
 }
 
 std::string update_lines(const std::string& reconnect_path) {

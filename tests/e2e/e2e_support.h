@@ -71,9 +71,12 @@ struct ToolRun {
 ToolRun run_tool(const std::vector<std::string>& args, const std::string& input = "");
 
 // Message texts of a run.
-std::string start_lines(const UpdateFiles& files);  // banner to the expected version
+// Banner to the expected version 1.2.4 of 061524.
+std::string start_lines(const std::string& bin, const std::string& rescue, const std::string& cfg,
+                        const std::string& led);
 std::string current_line(const char* version, const char* date, const char* yyyymmdd);
-std::string found_lines(const std::string& path = BRIDGE_PATH);             // scanning, found
+std::string found_lines(const std::string& path = BRIDGE_PATH);    // scanning, found
+std::string differs_lines(const std::string& path = BRIDGE_PATH);  // found 1.2.3, which differs
 std::string update_lines(const std::string& reconnect_path = BRIDGE_PATH);  // to New FW version
 extern const char* const KEY_WAIT;
 

@@ -4,7 +4,8 @@
 
 #include <filesystem>
 
-#include "tests/e2e/child_run.h"
+#include "tests/app/app_test_util.h"
+#include "tests/app/child_process.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace vtx::test::e2e {
@@ -12,37 +13,33 @@ namespace {
 
 #ifdef VTX_FWUPDATE_SIM_EXE
 
+// The program as this platform starts it, and the sample set beside it.
+std::string program() {
+    return child_program_path(VTX_FWUPDATE_SIM_EXE);
+}
+
 std::string sample(const std::string& name) {
-    return sim_program_dir() + native_separator() + name;
+    return program().substr(0, program().rfind(NATIVE_SEPARATOR) + 1) + name;
 }
 
 std::string sample_start(const std::string& cfg) {
-    return "[INFO] Loaded config: " + sample("config.ini") +
-           "\n"
-           "[INFO] vtx_fwupdate v1.0.0.60820 - Firmware Update Tool\n"
-           "[INFO] Bin:      " +
-           sample("fw_v1.2.4.061524.bin") + "\n[INFO] Rescue:   " + sample("rescue.bin") +
-           "\n[INFO] Config:   " + cfg + "\n[INFO] LED:      " + sample("led.bin") +
-           "\n"
-           "[INFO] Running as administrator\n"
-           "[INFO] Expected FW version: 1.2.4, build date: 061524\n";
+    return "[INFO] Loaded config: " + sample("config.ini") + "\n" +
+           start_lines(sample("fw_v1.2.4.061524.bin"), sample("rescue.bin"), cfg,
+                       sample("led.bin"));
 }
-
-const std::string BEFORE_UPDATE = found_lines() + current_line("1.2.3", "011524", "20240115") +
-                                  "[INFO] FW version differs: expected 1.2.4, current 1.2.3\n";
 
 TEST(SimProgram, UpdatesTheSampleBridgeThenSkipsOnTheSecondRun) {
     TempDir dir;
     std::string state = dir.file("state.txt");
-    ChildRun first = run_child(sim_program_path(), {"--state", state}, dir.path().string());
-    EXPECT_EQ(first.code, 0);
+    ChildResult first = run_child(program(), {"--state", state}, dir.path().string());
+    EXPECT_EQ(first.exit_code, 0);
     EXPECT_EQ(first.out,
-              sample_start(sample("bridge.cfg")) + BEFORE_UPDATE + update_lines() + KEY_WAIT);
+              sample_start(sample("bridge.cfg")) + differs_lines() + update_lines() + KEY_WAIT);
     EXPECT_EQ(first.err, "");
     ASSERT_TRUE(std::filesystem::exists(state));
 
-    ChildRun second = run_child(sim_program_path(), {"--state", state}, dir.path().string());
-    EXPECT_EQ(second.code, 0);
+    ChildResult second = run_child(program(), {"--state", state}, dir.path().string());
+    EXPECT_EQ(second.exit_code, 0);
     EXPECT_EQ(second.out, sample_start(sample("bridge.cfg")) + found_lines() +
                               current_line("1.2.4", "061524", "20240615") +
                               "[INFO] FW version and build date are the same, skip update.\n" +
@@ -50,10 +47,9 @@ TEST(SimProgram, UpdatesTheSampleBridgeThenSkipsOnTheSecondRun) {
     EXPECT_EQ(second.err, "");
 
     // --reset goes back to the bridge the description gives.
-    ChildRun again =
-        run_child(sim_program_path(), {"--state", state, "--reset"}, dir.path().string());
-    EXPECT_EQ(again.code, 0);
-    EXPECT_NE(again.out.find(BEFORE_UPDATE), std::string::npos) << again.out;
+    ChildResult again = run_child(program(), {"--state", state, "--reset"}, dir.path().string());
+    EXPECT_EQ(again.exit_code, 0);
+    EXPECT_NE(again.out.find(differs_lines()), std::string::npos) << again.out;
 }
 
 // Arguments after "--" are the tool's own: three paths override config.ini,
@@ -61,12 +57,12 @@ TEST(SimProgram, UpdatesTheSampleBridgeThenSkipsOnTheSecondRun) {
 TEST(SimProgram, FailedUpdateEndsWithTheToolsMessageAndExitCode) {
     TempDir dir;
     std::string bad_cfg = dir.write("bad.cfg", std::string("; nothing to set\n"));
-    ChildRun run = run_child(sim_program_path(),
-                             {"--state", dir.file("state.txt"), "--",
-                              sample("fw_v1.2.4.061524.bin"), sample("rescue.bin"), bad_cfg},
-                             dir.path().string());
-    EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.out, sample_start(bad_cfg) + BEFORE_UPDATE +
+    ChildResult run = run_child(program(),
+                                {"--state", dir.file("state.txt"), "--",
+                                 sample("fw_v1.2.4.061524.bin"), sample("rescue.bin"), bad_cfg},
+                                dir.path().string());
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, sample_start(bad_cfg) + differs_lines() +
                            "[INFO] Proceeding with firmware update...\n" + KEY_WAIT);
     EXPECT_EQ(run.err, "[ERROR] Firmware update failed (ret=-9, last_error=-9)\n");
 }
@@ -83,8 +79,8 @@ TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
         {{"--state"}, "--state needs a file name"},
     };
     for (const auto& c : cases) {
-        ChildRun run = run_child(sim_program_path(), c.args, dir.path().string());
-        EXPECT_EQ(run.code, 2);
+        ChildResult run = run_child(program(), c.args, dir.path().string());
+        EXPECT_EQ(run.exit_code, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(run.err.starts_with("vtx_fwupdate_sim: ")) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;

@@ -1,118 +1,94 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "params/encoder.h"
-#include "params/table.h"
 #include "tests/params/params_support.h"
 
 namespace vtx::test {
 namespace {
 
-struct EncodingCase {
-    const char* name;
-    std::vector<std::pair<std::string, std::string>> lines;
-    Area expected;  // the area's first bytes; every byte after them is 0
-};
+using Lines = std::vector<std::pair<std::string, std::string>>;
 
-std::string repeat(const std::string& text, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i)
-        out += text;
-    return out;
+std::vector<ParameterEntry> entries_of(const Lines& lines) {
+    std::vector<ParameterEntry> entries;
+    for (const auto& [name, value] : lines)
+        entries.push_back(entry_of(name, value));
+    return entries;
 }
 
-// The USB descriptor of `text`: length, 3, each character and a 0.
-Area usb(const std::string& text) {
-    Area bytes = {uint8_t(2 + 2 * text.size()), 3};
-    for (char c : text) {
-        bytes.push_back(uint8_t(c));
-        bytes.push_back(0);
-    }
-    return bytes;
-}
-
-Area join(std::initializer_list<Area> parts) {
-    Area out;
-    for (const Area& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
+// `head` followed by the USB descriptor of `text`: length, 3, each character
+// and a 0.
+Area usb(Area head, const std::string& text) {
+    head.insert(head.end(), {uint8_t(2 + 2 * text.size()), 3});
+    for (char c : text)
+        head.insert(head.end(), {uint8_t(c), 0});
+    return head;
 }
 
 TEST(ParamEncoding, EveryRecordLayout) {
     const std::string forty(40, 'p');
-    const EncodingCase cases[] = {
-        {"number", {{"VID", "0x1234"}}, bytes_of({3, 0x34, 0x12})},
-        {"number loses high bytes", {{"LED", "300"}}, bytes_of({9, 44})},
+    Area fixed_cut{42};
+    fixed_cut.resize(16, 0xEE);
+    fixed_cut.insert(fixed_cut.end(), {9, 1});
+    Area fixed_padded{25, 0x11, 0x22, 0x33};
+    fixed_padded.resize(16, 0);
+    const struct {
+        const char* name;
+        Lines lines;
+        Area expected;  // the area's first bytes; every byte after them is 0
+    } cases[] = {
+        {"number", {{"VID", "0x1234"}}, {3, 0x34, 0x12}},
+        {"number loses high bytes", {{"LED", "300"}}, {9, 44}},
         {"eight-byte number",
          {{"CUSTOMIZED_FEATURE", "0x0102030405060708"}},
-         bytes_of({51, 8, 7, 6, 5, 4, 3, 2, 1})},
-        {"usb string", {{"PRODUCT", "\"abc\""}}, bytes_of({5, 8, 3, 0x61, 0, 0x62, 0, 0x63, 0})},
-        {"usb string cut at 31",
-         {{"PRODUCT", "\"" + forty + "\""}},
-         join({bytes_of({5}), usb(forty.substr(0, 31))})},
+         {51, 8, 7, 6, 5, 4, 3, 2, 1}},
+        {"usb string", {{"PRODUCT", "\"abc\""}}, {5, 8, 3, 0x61, 0, 0x62, 0, 0x63, 0}},
+        {"usb string cut at 31", {{"PRODUCT", "\"" + forty + "\""}}, usb({5}, forty.substr(0, 31))},
         {"usb string cut at 15",
          {{"MANUFACTURE", "\"" + forty + "\""}},
-         join({bytes_of({6}), usb(forty.substr(0, 15))})},
-        {"empty usb string", {{"PRODUCT", "\"\""}}, bytes_of({5, 2, 3})},
-        {"usb string byte above 127", {{"SERIAL", "\"\xE9\""}}, bytes_of({7, 4, 3, 0xE9, 0})},
+         usb({6}, forty.substr(0, 15))},
+        {"empty usb string", {{"PRODUCT", "\"\""}}, {5, 2, 3}},
+        {"usb string byte above 127", {{"SERIAL", "\"\xE9\""}}, {7, 4, 3, 0xE9, 0}},
         {"scsi string padded",
          {{"SCSI_VENDOR", "\"AB\""}},
-         bytes_of({12, 'A', 'B', ' ', ' ', ' ', ' ', ' ', ' '})},
+         {12, 'A', 'B', ' ', ' ', ' ', ' ', ' ', ' '}},
         {"scsi string cut",
          {{"SCSI_VENDOR", "\"ABCDEFGHIJ\""}},
-         bytes_of({12, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'})},
-        {"sized number", {{"RW_MODE", "1"}}, bytes_of({54, 4, 1, 0, 0, 0})},
-        {"sized boolean", {{"MFI_SUPPORT", "yes"}}, bytes_of({56, 1, 1})},
-        {"fixed list padded",
-         {{"CUSTOMIZED_LED", "11 22 33"}},
-         join({bytes_of({25, 0x11, 0x22, 0x33}), Area(12, 0)})},
+         {12, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'}},
+        {"sized number", {{"RW_MODE", "1"}}, {54, 4, 1, 0, 0, 0}},
+        {"sized boolean", {{"MFI_SUPPORT", "yes"}}, {56, 1, 1}},
+        {"fixed list padded", {{"CUSTOMIZED_LED", "11 22 33"}}, fixed_padded},
         {"fixed list cut, next record right after",
-         {{"CDROM_CFG", repeat("EE ", 20)}, {"LED", "1"}},
-         join({bytes_of({42}), Area(15, 0xEE), bytes_of({9, 1})})},
-        {"variable list", {{"U2PHY", "02 AA BB"}}, bytes_of({1, 2, 0xAA, 0xBB})},
-        {"duplicates in file order", {{"VID", "1"}, {"VID", "2"}}, bytes_of({3, 1, 0, 3, 2, 0})},
+         {{"CDROM_CFG", "EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE"},
+          {"LED", "1"}},
+         fixed_cut},
+        {"variable list", {{"U2PHY", "02 AA BB"}}, {1, 2, 0xAA, 0xBB}},
+        {"duplicates in file order", {{"VID", "1"}, {"VID", "2"}}, {3, 1, 0, 3, 2, 0}},
     };
-    for (const EncodingCase& c : cases) {
-        std::vector<ParameterEntry> entries;
-        for (const auto& [name, value] : c.lines)
-            entries.push_back(entry_of(name, value));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ParameterEntry> entries = entries_of(c.lines);
         int result = 1;
         Area area = encode(entries, &result);
-        EXPECT_EQ(result, 0) << c.name;
+        EXPECT_EQ(result, 0);
         Area expected = c.expected;
         expected.resize(PARAMETER_AREA_SIZE, 0);
-        EXPECT_EQ(area, expected) << c.name << ": " << hex(area.data(), c.expected.size() + 2);
-        EXPECT_EQ(param_encoded_size(entries.data(), int(entries.size())), c.expected.size())
-            << c.name;
+        EXPECT_EQ(area, expected) << hex(area.data(), c.expected.size() + 2);
+        EXPECT_EQ(param_encoded_size(entries.data(), int(entries.size())), c.expected.size());
     }
 }
 
 TEST(ParamEncoding, UsbStringClearsItsWholeSizeFirst) {
     Area destination(64, 0xCC);
     EXPECT_EQ(param_make_usb_string("ab", destination.data(), 62), 6);
-    Area expected = join({usb("ab"), Area(56, 0), Area(2, 0xCC)});
+    Area expected = usb({}, "ab");
+    expected.resize(62, 0);
+    expected.resize(64, 0xCC);
     EXPECT_EQ(destination, expected);
-    EXPECT_EQ(param_make_usb_string(repeat("x", 40).c_str(), destination.data(), 62), 64);
-}
-
-TEST(ParamEncoding, EachParameterOnceWithItsLongestValueNeeds446Bytes) {
-    std::vector<ParameterEntry> entries;
-    for (const ParameterDef& def : ParameterTable) {
-        if (!param_type_usable(def.type))
-            continue;
-        ParameterEntry entry;
-        entry.id = def.id;
-        entry.type = def.type;
-        // 42 pieces is the most a 127-character value holds; a string's
-        // text is cut to the field.
-        entry.length = def.type == PARAM_BYTES_VAR ? 42 : 40;
-        for (int i = 0; i < 40; ++i)
-            entry.value[i] = 'x';
-        entries.push_back(entry);
-    }
-    EXPECT_EQ(param_encoded_size(entries.data(), int(entries.size())), 446u);
+    EXPECT_EQ(param_make_usb_string(std::string(40, 'x').c_str(), destination.data(), 62), 64);
 }
 
 TEST(ParamEncoding, UnusableIdsAreNotEncoded) {
@@ -122,7 +98,9 @@ TEST(ParamEncoding, UnusableIdsAreNotEncoded) {
     entries[2].id = 57;
     entries[3].id = 255;
     entries.push_back(entry_of("VID", "1"));
-    EXPECT_EQ(encode(entries), join({bytes_of({3, 1, 0}), Area(2045, 0)}));
+    Area expected{3, 1, 0};
+    expected.resize(PARAMETER_AREA_SIZE, 0);
+    EXPECT_EQ(encode(entries), expected);
     EXPECT_EQ(param_encoded_size(entries.data(), int(entries.size())), 3u);
 }
 
@@ -135,11 +113,8 @@ struct Guarded {
         return param_pack_area(entries.data(), int(entries.size()), buffer.data());
     }
     bool tail_intact() const {
-        for (size_t i = PARAMETER_AREA_SIZE; i < buffer.size(); ++i) {
-            if (buffer[i] != 0xA5)
-                return false;
-        }
-        return true;
+        return std::all_of(buffer.begin() + PARAMETER_AREA_SIZE, buffer.end(),
+                           [](uint8_t b) { return b == 0xA5; });
     }
 };
 
@@ -151,9 +126,9 @@ std::vector<ParameterEntry> long_products(int count) {
 TEST(ParamEncoding, TheEncoderNeverWritesPastTheArea) {
     // 31 products of 65 bytes take 2015; 2048 bytes fit exactly, one more
     // byte does not.
-    struct Case {
+    const struct {
         const char* name;
-        std::vector<std::pair<std::string, std::string>> tail;
+        Lines tail;
         uint32_t size;
         int result;
     } cases[] = {
@@ -170,28 +145,27 @@ TEST(ParamEncoding, TheEncoderNeverWritesPastTheArea) {
          0},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         auto entries = long_products(31);
-        for (const auto& [name, value] : c.tail)
-            entries.push_back(entry_of(name, value));
-        EXPECT_EQ(param_encoded_size(entries.data(), int(entries.size())), c.size) << c.name;
+        for (const ParameterEntry& entry : entries_of(c.tail))
+            entries.push_back(entry);
+        EXPECT_EQ(param_encoded_size(entries.data(), int(entries.size())), c.size);
         Guarded area;
-        EXPECT_EQ(area.pack(entries), c.result) << c.name;
-        EXPECT_TRUE(area.tail_intact()) << c.name;
+        EXPECT_EQ(area.pack(entries), c.result);
+        EXPECT_TRUE(area.tail_intact());
         if (c.tail.back().first == "PRODUCT") {
-            Area end(area.buffer.begin() + 2045, area.buffer.begin() + 2048);
-            EXPECT_EQ(end, bytes_of({5, 2, 3}));
+            EXPECT_EQ(Area(area.buffer.begin() + 2045, area.buffer.begin() + 2048),
+                      Area({5, 2, 3}));
         }
     }
-}
-
-TEST(ParamEncoding, AnOverlongListKeepsWholeRecordsOnly) {
+    // An overlong list keeps 31 whole records, then nothing of the 32nd.
     Guarded area;
     EXPECT_EQ(area.pack(long_products(200)), -1);
     EXPECT_TRUE(area.tail_intact());
-    // 31 whole records, then nothing of the 32nd.
     EXPECT_EQ(area.buffer[30 * 65], 5);
-    for (size_t i = 31 * 65; i < PARAMETER_AREA_SIZE; ++i)
-        ASSERT_EQ(area.buffer[i], 0) << i;
+    EXPECT_TRUE(std::all_of(area.buffer.begin() + 31 * 65,
+                            area.buffer.begin() + PARAMETER_AREA_SIZE,
+                            [](uint8_t b) { return b == 0; }));
 }
 
 TEST(ParamEncoding, ByteListLengthsBeyondTheValueFieldAreCut) {

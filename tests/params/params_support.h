@@ -43,11 +43,4 @@ inline ParameterEntry entry_of(const std::string& name, const std::string& value
     return entry;
 }
 
-inline Area bytes_of(std::initializer_list<int> values) {
-    Area bytes;
-    for (int value : values)
-        bytes.push_back(uint8_t(value));
-    return bytes;
-}
-
 }  // namespace vtx::test

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,7 @@ class ParamProgramming : public ::testing::Test {
         bridge->write_flash(HEADER_BLOCK_ADDRESS, block);
         handle = dev_open(bridge->config().path.c_str());
         ASSERT_NE(handle, nullptr);
+        area = encode(load_text(dir, GOOD_FILE));
         sim->clear_trace();
     }
     void TearDown() override {
@@ -38,10 +41,6 @@ class ParamProgramming : public ::testing::Test {
     }
 
     Area block() const { return bridge->read_flash(HEADER_BLOCK_ADDRESS, HEADER_BLOCK_SIZE); }
-    Area image_half() const {
-        Area whole = block();
-        return Area(whole.begin(), whole.begin() + HEADER_HALF_SIZE);
-    }
     size_t block_reads() {
         size_t reads = 0;
         for (const auto& entry : commands(sim.sim(), OP_VENDOR_READ, SUB_MEMORY_READ)) {
@@ -60,115 +59,98 @@ class ParamProgramming : public ::testing::Test {
         }
         return writes;
     }
-    std::string file(const std::string& text) { return dir.write("bridge.cfg", text); }
-    static Area encoded(const TempDir& dir, const std::string& text) {
-        return encode(load_text(dir, text));
-    }
-    void fail_block_read(long skip = 0) {
+    int write_area() { return param_write_area(handle, area.data(), PARAMETER_AREA_SIZE); }
+    static sim::CommandFault failing_block_read(long skip = 0) {
         sim::CommandFault fault;
         fault.opcode = OP_VENDOR_READ;
         fault.sub_command = SUB_MEMORY_READ;
         fault.skip = skip;
         fault.platform_error = sim::SIM_ERROR_DEVICE_NOT_CONNECTED;
-        sim->add_fault(fault);
+        return fault;
     }
 
     SimInstalled sim;
     sim::Bridge* bridge = nullptr;
     DeviceHandle* handle = nullptr;
     TempDir dir;
+    Area area;  // GOOD_FILE encoded
 };
 
 TEST_F(ParamProgramming, ProgrammingKeepsTheImageHalfAndWritesTheEncodedArea) {
-    Area before = image_half();
-    Area area = encoded(dir, GOOD_FILE);
-    EXPECT_EQ(param_apply_file(handle, file(GOOD_FILE).c_str(), 0), 0);
-    EXPECT_EQ(image_half(), before);
+    Area before = block();
+    EXPECT_EQ(param_apply_file(handle, dir.write("bridge.cfg", GOOD_FILE).c_str(), 0), 0);
+    Area after = block();
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + HEADER_HALF_SIZE, after.begin()));
     EXPECT_EQ(bridge->parameter_area(), area);
     EXPECT_EQ(area[0], 3);
     EXPECT_EQ(block_writes(), 1u);
     EXPECT_EQ(block_reads(), 2u);
 }
 
-TEST_F(ParamProgramming, ReadBackRetriesAreCounted) {
-    struct Case {
-        int corrupt;  // block reads that come back damaged, the first read included
-        int result;
-        size_t writes;
-        size_t reads;
-    } cases[] = {
-        {1000, -1, 4, 8},  // never matches
-        {2, 0, 2, 4},      // the second attempt matches
-        {4, 0, 3, 6},
-    };
-    Area area = encoded(dir, GOOD_FILE);
-    for (const Case& c : cases) {
-        sim->clear_trace();
-        sim->corrupt_readbacks(c.corrupt);
-        EXPECT_EQ(param_write_area(handle, area.data(), PARAMETER_AREA_SIZE), c.result)
-            << c.corrupt;
-        EXPECT_EQ(block_writes(), c.writes) << c.corrupt;
-        EXPECT_EQ(block_reads(), c.reads) << c.corrupt;
-        sim->corrupt_readbacks(0);
-    }
-}
-
-TEST_F(ParamProgramming, AFailingFirstReadWritesNothing) {
-    Area area = encoded(dir, GOOD_FILE);
-    Area before = block();
-    fail_block_read();
-    EXPECT_EQ(param_write_area(handle, area.data(), PARAMETER_AREA_SIZE),
-              sim::SIM_ERROR_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(block_writes(), 0u);
-    EXPECT_EQ(block(), before);
-}
-
-TEST_F(ParamProgramming, FailuresAfterTheFirstWriteArePassedOnAtOnce) {
-    Area area = encoded(dir, GOOD_FILE);
-    fail_block_read(1);  // the read-back of the first attempt
-    EXPECT_EQ(param_write_area(handle, area.data(), PARAMETER_AREA_SIZE),
-              sim::SIM_ERROR_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(block_writes(), 1u);
-
-    sim->clear_faults();
-    sim->clear_trace();
+// A read-back that does not match is retried, up to four attempts; a failing
+// first read writes nothing, and a failure after the first write is passed on
+// at once.
+TEST_F(ParamProgramming, WriteAreaRetriesMismatchesAndPassesFailuresOnAtOnce) {
     sim::CommandFault write_fault;
     write_fault.opcode = OP_VENDOR_WRITE;
     write_fault.sub_command = SUB_FLASH_DATA_WRITE;
     write_fault.scsi_status = 2;
-    sim->add_fault(write_fault);
-    EXPECT_EQ(param_write_area(handle, area.data(), PARAMETER_AREA_SIZE), 2);
-    EXPECT_EQ(block_reads(), 1u);
+    const int lost = sim::SIM_ERROR_DEVICE_NOT_CONNECTED;
+    const struct {
+        const char* name;
+        int corrupt;  // block reads that come back damaged, the first read included
+        std::optional<sim::CommandFault> fault;
+        int result;
+        size_t writes, reads;
+    } cases[] = {
+        {"never matches", 1000, {}, -1, 4, 8},
+        {"the second attempt matches", 2, {}, 0, 2, 4},
+        {"the third attempt matches", 4, {}, 0, 3, 6},
+        {"first read fails", 0, failing_block_read(), lost, 0, 1},
+        {"read-back fails", 0, failing_block_read(1), lost, 1, 2},
+        {"write fails", 0, write_fault, 2, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Area before = block();
+        sim->clear_faults();
+        sim->clear_trace();
+        sim->corrupt_readbacks(c.corrupt);
+        if (c.fault)
+            sim->add_fault(*c.fault);
+        EXPECT_EQ(write_area(), c.result);
+        EXPECT_EQ(block_writes(), c.writes);
+        EXPECT_EQ(block_reads(), c.reads);
+        if (c.writes == 0) {
+            EXPECT_EQ(block(), before);
+        }
+        sim->corrupt_readbacks(0);
+    }
 }
 
-TEST_F(ParamProgramming, ReadAreaGivesTheParameterHalf) {
+TEST_F(ParamProgramming, ReadAreaGivesTheParameterHalfOrLeavesTheDestinationUntouched) {
     Area whole = block();
-    Area expected(whole.begin() + HEADER_HALF_SIZE, whole.end());
     Area destination(HEADER_HALF_SIZE, 0xCC);
     EXPECT_EQ(param_read_area(handle, destination.data(), HEADER_HALF_SIZE), 0);
-    EXPECT_EQ(destination, expected);
-}
+    EXPECT_EQ(destination, Area(whole.begin() + HEADER_HALF_SIZE, whole.end()));
 
-TEST_F(ParamProgramming, ReadAreaWithAFailingReadLeavesTheDestinationUntouched) {
-    fail_block_read();
-    Area destination(HEADER_HALF_SIZE, 0xCC);
+    sim->add_fault(failing_block_read());
+    destination.assign(HEADER_HALF_SIZE, 0xCC);
     EXPECT_EQ(param_read_area(handle, destination.data(), HEADER_HALF_SIZE),
               sim::SIM_ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(destination, Area(HEADER_HALF_SIZE, 0xCC));
 }
 
 TEST_F(ParamProgramming, WithoutMemoryNothingIsSent) {
-    Area area = encoded(dir, GOOD_FILE);
     Area destination(HEADER_HALF_SIZE, 0xCC);
-    std::string path = file(GOOD_FILE);
+    std::string path = dir.write("bridge.cfg", GOOD_FILE);
     struct Case {
         const char* name;
         long failing_allocation;
         std::function<int()> run;
     } cases[] = {
         {"read area", 1, [&] { return param_read_area(handle, destination.data(), 2048); }},
-        {"write area", 1,
-         [&] { return param_write_area(handle, area.data(), PARAMETER_AREA_SIZE); }},
+        {"write area", 1, [&] { return write_area(); }},
         {"apply: the area", 1, [&] { return param_apply_file(handle, path.c_str(), 0); }},
         {"apply: the block", 2, [&] { return param_apply_file(handle, path.c_str(), 0); }},
     };
@@ -182,9 +164,9 @@ TEST_F(ParamProgramming, WithoutMemoryNothingIsSent) {
 }
 
 TEST_F(ParamProgramming, OddLengthsAreRefusedBeforeAnyCommand) {
-    Area area(PARAMETER_AREA_SIZE + 1, 0);
-    EXPECT_EQ(param_write_area(handle, area.data(), PARAMETER_AREA_SIZE - 1), -1);
-    EXPECT_EQ(param_read_area(handle, area.data(), PARAMETER_AREA_SIZE + 1), -1);
+    Area odd(PARAMETER_AREA_SIZE + 1, 0);
+    EXPECT_EQ(param_write_area(handle, odd.data(), PARAMETER_AREA_SIZE - 1), -1);
+    EXPECT_EQ(param_read_area(handle, odd.data(), PARAMETER_AREA_SIZE + 1), -1);
     EXPECT_TRUE(sim->trace().empty());
 }
 
@@ -192,30 +174,31 @@ TEST_F(ParamProgramming, ValidationAndEmptyPathsSendNoCommand) {
     std::string overlong;
     for (int i = 0; i < 40; ++i)
         overlong += "PRODUCT = \"" + std::string(31, 'p') + "\"\n";
+    std::string good = dir.write("good.cfg", "x\nVID = 1\nFOO = 2\n;\n");
+    std::string bad = dir.write("bad.cfg", "VID = Yes\nFOO = 2\n");
+    std::string long_file = dir.write("long.cfg", overlong);
     struct Case {
         const char* name;
         std::string path;  // "-" stands for no path at all
-        uint8_t validate_only;
         int result;
     } cases[] = {
-        {"no path", "-", 1, 0},
-        {"no path, programming", "-", 0, 0},
-        {"empty path", "", 1, 0},
-        {"empty path, programming", "", 0, 0},
-        {"one good line among bad ones", dir.write("good.cfg", "x\nVID = 1\nFOO = 2\n;\n"), 1, 0},
-        {"only bad lines", dir.write("bad.cfg", "VID = Yes\nFOO = 2\n"), 1, -1},
-        {"only bad lines, programming", dir.write("bad.cfg", "VID = Yes\nFOO = 2\n"), 0, -1},
-        {"missing file", dir.file("missing.cfg"), 1, -1},
-        {"records beyond the area", dir.write("long.cfg", overlong), 1, -1},
-        {"records beyond the area, programming", dir.write("long.cfg", overlong), 0, -1},
+        {"no path", "-", 0},
+        {"empty path", "", 0},
+        {"only bad lines", bad, -1},
+        {"missing file", dir.file("missing.cfg"), -1},
+        {"records beyond the area", long_file, -1},
     };
     for (const auto& c : cases) {
         const char* path = c.path == "-" ? nullptr : c.path.c_str();
-        EXPECT_EQ(param_apply_file(handle, path, c.validate_only), c.result) << c.name;
-        EXPECT_TRUE(sim->trace().empty()) << c.name;
+        for (uint8_t validate_only : {1, 0}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", validate_only " << int(validate_only));
+            EXPECT_EQ(param_apply_file(handle, path, validate_only), c.result);
+            EXPECT_TRUE(sim->trace().empty());
+        }
     }
-    // Validation does not need a bridge at all.
-    EXPECT_EQ(param_apply_file(nullptr, dir.file("good.cfg").c_str(), 1), 0);
+    // One good line among bad ones validates, and validation does not need a
+    // bridge at all.
+    EXPECT_EQ(param_apply_file(nullptr, good.c_str(), 1), 0);
 }
 
 }  // namespace

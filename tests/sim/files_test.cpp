@@ -18,8 +18,7 @@ using sim::SimPlatform;
 TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     TempDir dir;
     SimPlatform sim;
-    BridgeConfig config;
-    config.name = "main \"one\"";
+    BridgeConfig config = bridge_at("main \"one\"", DRIVE1);
     config.vendor = "Vantrex\t";
     config.return_paths = {"\\\\.\\PhysicalDrive4", "\\\\.\\g:"};
     config.boot_seconds = 2.5;
@@ -29,9 +28,7 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     sim::ImageSpec recipe;
     recipe.version = {3, 1, 4, 0, 20240229};
     bridge.install_image(sim::make_image(recipe));
-    BridgeConfig other;
-    other.name = "other";
-    other.path = "\\\\.\\PhysicalDrive2";
+    BridgeConfig other = bridge_at("other", DRIVE2);
     other.drive.reset();
     sim.add_bridge(other);
     sim::DiskConfig disk;
@@ -42,18 +39,17 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     fault.skip = 1;
     fault.count = 3;
     sim.add_fault(fault);
-    OsHandle h = sim.open_device("\\\\.\\PhysicalDrive1");
+    OsHandle h = sim.open_device(DRIVE1);
     inquiry(sim, h);
-    set_address(sim, sim.open_device("\\\\.\\PhysicalDrive2"), 0x8C000000);
-    vendor_out(sim, h, SUB_RESTART, 0, {0, 0, 0, 0});
+    set_address(sim, sim.open_device(DRIVE2), 0x8C000000);
+    restart(sim, h);
     sim.pause_ms(1000);
 
-    std::string first = dir.file("state1.txt");
+    const std::string first = dir.file("state1.txt"), second = dir.file("state2.txt");
     ASSERT_TRUE(sim.save(first));
     SimPlatform copy;
     std::string error;
     ASSERT_TRUE(copy.load(first, error)) << error;
-    std::string second = dir.file("state2.txt");
     ASSERT_TRUE(copy.save(second));
     EXPECT_TRUE(read_text(first) == read_text(second));
 
@@ -68,24 +64,15 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     EXPECT_EQ(loaded->restart_count(), 1);
     EXPECT_EQ(loaded->config().vendor, "Vantrex\t");
     // The fault has three failures left after the one it let pass.
-    OsHandle again = copy.open_device("\\\\.\\PhysicalDrive4");
-    EXPECT_EQ(inquiry(copy, again).status, 2);
+    EXPECT_EQ(inquiry(copy, copy.open_device("\\\\.\\PhysicalDrive4")).status, 2);
     // The other bridge kept the flash address it had been given.
-    OsHandle second_bridge = copy.open_device("\\\\.\\PhysicalDrive2");
-    EXPECT_EQ(
-        vendor_out(copy, second_bridge, SUB_FLASH_DATA_WRITE, 0, std::vector<uint8_t>(4096)).status,
-        0);
-}
+    EXPECT_EQ(data_write(copy, copy.open_device(DRIVE2), std::vector<uint8_t>(4096)).status, 0);
 
-TEST(SimFiles, FailedLoadLeavesThePlatformAsItWas) {
-    TempDir dir;
-    SimPlatform sim;
-    sim.add_bridge({});
-    std::string error;
-    EXPECT_FALSE(sim.load(dir.write("bad.txt", "[bridge]\nchip_id = 12x\n"), error));
+    // A failed load leaves the platform as it was.
+    EXPECT_FALSE(copy.load(dir.write("bad.txt", "[bridge]\nchip_id = 12x\n"), error));
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
-    EXPECT_FALSE(sim.load(dir.file("missing.txt"), error));
-    EXPECT_EQ(sim.bridges().size(), 1u);
+    EXPECT_FALSE(copy.load(dir.file("missing.txt"), error));
+    EXPECT_EQ(copy.bridges().size(), 2u);
 }
 
 TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {
@@ -135,27 +122,24 @@ count = all
     EXPECT_FALSE(sim.is_elevated());
     EXPECT_EQ(sim.executable_path(), "C:\\tools\\vtx_fwupdate.exe");
     sim::Bridge* first = sim.bridge("first");
-    ASSERT_NE(first, nullptr);
+    sim::Bridge* optical = sim.bridge("optical");
+    ASSERT_TRUE(first && optical);
     EXPECT_EQ(first->mode_reply(), 2);
     EXPECT_EQ(first->running_version().minor, 9u);
     EXPECT_EQ(first->config().return_paths.size(), 2u);
     EXPECT_FALSE(first->config().max_transfer_reply.has_value());
-    sim::Bridge* optical = sim.bridge("optical");
-    ASSERT_NE(optical, nullptr);
     EXPECT_EQ(optical->mode_reply(), 1);
     EXPECT_EQ(optical->running_version().build_date, 20240131u);
     EXPECT_FALSE(optical->config().drive.has_value());
     EXPECT_EQ(sim.disks().at(0).product, "Stick           ");
-    OsHandle h = sim.open_device("\\\\.\\e:");
-    EXPECT_EQ(vendor_in(sim, h, SUB_VERSION, 0, 20).status, 2);
+    EXPECT_EQ(vendor_in(sim, sim.open_device("\\\\.\\e:"), SUB_VERSION, 0, 20).status, 2);
 }
 
-TEST(SimFiles, DescriptionErrorsNameTheLineAndTheReason) {
+// The first bad line ends the reading, named with its reason; whatever bytes
+// a description holds, the reader ends with an answer.
+TEST(SimFiles, DescriptionErrorsNameTheLineAndTheReasonAndGarbageGetsOne) {
     using namespace std::string_literals;
-    struct Case {
-        std::string text;
-        const char* expected;
-    } cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"chip_id = 1\n", "line 1: 'chip_id' stands before"},
         {"[bridge]\n\n[gadget]\n", "line 3: unknown section [gadget]"},
         {"[bridge x] y\n", "line 1: section header without ']' at its end"},
@@ -180,18 +164,13 @@ TEST(SimFiles, DescriptionErrorsNameTheLineAndTheReason) {
     };
     TempDir dir;
     dir.write("short.bin", std::vector<uint8_t>(100));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
         SimPlatform sim;
         std::string error;
-        EXPECT_FALSE(sim::load_description(dir.write("d.txt", c.text), sim, error));
-        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+        EXPECT_FALSE(sim::load_description(dir.write("d.txt", text), sim, error));
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
     }
-}
-
-// Whatever bytes a description holds, the reader ends with an answer.
-TEST(SimFiles, DescriptionReaderSurvivesGarbage) {
-    TempDir dir;
     std::mt19937 random(7);
     const std::string pieces[] = {
         "[bridge]", "[fault]", "=",  "\"",   ",", "0x",
@@ -199,10 +178,9 @@ TEST(SimFiles, DescriptionReaderSurvivesGarbage) {
         "\xff"};
     for (int round = 0; round < 200; ++round) {
         std::string text;
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 40; ++i)
             text += random() % 3 ? pieces[random() % std::size(pieces)]
                                  : std::string(1, char(random()));
-        }
         SimPlatform sim;
         std::string error;
         if (!sim::load_description(dir.write("g.txt", text), sim, error)) {

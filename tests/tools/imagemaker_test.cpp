@@ -18,41 +18,35 @@
 namespace vtx::imagemaker {
 namespace {
 
+using test::read_file;
 using test::TempDir;
 
-struct Chip {
-    uint32_t id, rev;
-};
-const Chip CHIPS[] = {{0xA0010001, 0}, {0xA0010002, 0}, {0xA0010003, 3}, {0xA0020001, 10},
-                      {0xA0020002, 4}, {0xA0020003, 0}, {0xA0030000, 0}, {0xA0030001, 0}};
-
-TEST(ImageMaker, ImagesFitTheChipTheyWereMadeForAndNoOther) {
+// Images for a chip of another variant are refused by the check itself;
+// here each chip takes the main and rescue images made for it, each in its
+// own slot only, the rescue image in the format the chip takes.
+TEST(ImageMaker, ImagesFitTheChipTheyWereMadeForInTheirOwnSlot) {
+    const std::pair<uint32_t, uint32_t> chips[] = {
+        {0xA0010001, 0}, {0xA0010002, 0}, {0xA0010003, 3}, {0xA0020001, 10},
+        {0xA0020002, 4}, {0xA0020003, 0}, {0xA0030000, 0}, {0xA0030001, 0}};
     TempDir dir;
-    for (const Chip& bridge_chip : CHIPS) {
+    for (const auto& [id, rev] : chips) {
+        SCOPED_TRACE(::testing::Message() << std::hex << id << " rev " << rev);
         test::SimInstalled sim;
         sim::BridgeConfig config;
-        config.chip_id = bridge_chip.id;
-        config.chip_rev_register = bridge_chip.rev << 16;
-        config.revision = chip_takes_rescue_format(bridge_chip.id) ? "2.00" : "2.01";
+        config.chip_id = id;
+        config.chip_rev_register = rev << 16;
+        config.revision = chip_takes_rescue_format(id) ? "2.00" : "2.01";
         sim->add_bridge(config);
         DeviceHandle* handle = dev_open(config.path.c_str());
-        ASSERT_NE(handle, nullptr);
-        for (const Chip& told : CHIPS) {
-            SCOPED_TRACE(::testing::Message()
-                         << std::hex << "bridge " << bridge_chip.id << " image for " << told.id);
-            bool same = variant_for_chip(told.id, told.rev) ==
-                        variant_for_chip(bridge_chip.id, bridge_chip.rev);
-            ImageSpec main = firmware_spec_for_chip(told.id, told.rev);
-            ImageSpec rescue = rescue_spec_for_chip(told.id, told.rev);
-            main.body_size = rescue.body_size = 4096;
-            std::string main_path = dir.write("fw.bin", build_firmware_image(main));
-            std::string rescue_path = dir.write("rescue.bin", build_firmware_image(rescue));
-            EXPECT_EQ(fw_check_image(handle, main_path.c_str(), false), same ? 0 : -1);
-            EXPECT_EQ(fw_check_image(handle, rescue_path.c_str(), true), same ? 0 : -1);
-            // Each image fills its own slot only.
-            EXPECT_EQ(fw_check_image(handle, main_path.c_str(), true), -1);
-            EXPECT_EQ(fw_check_image(handle, rescue_path.c_str(), false), -1);
-        }
+        ImageSpec main = firmware_spec_for_chip(id, rev);
+        ImageSpec rescue = rescue_spec_for_chip(id, rev);
+        main.body_size = rescue.body_size = 4096;
+        const std::string main_path = dir.write("fw.bin", build_firmware_image(main));
+        const std::string rescue_path = dir.write("rescue.bin", build_firmware_image(rescue));
+        EXPECT_EQ(fw_check_image(handle, main_path.c_str(), false), 0);
+        EXPECT_EQ(fw_check_image(handle, rescue_path.c_str(), true), 0);
+        EXPECT_EQ(fw_check_image(handle, main_path.c_str(), true), -1);
+        EXPECT_EQ(fw_check_image(handle, rescue_path.c_str(), false), -1);
         dev_close(handle);
     }
 }
@@ -60,34 +54,29 @@ TEST(ImageMaker, ImagesFitTheChipTheyWereMadeForAndNoOther) {
 TEST(ImageMaker, ImageIsLaidOutForTheDownloadAndBootsWithItsVersion) {
     ImageSpec recipe = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
     recipe.body_size = 262144;
-    std::vector<uint8_t> file = build_firmware_image(recipe);
+    const std::vector<uint8_t> file = build_firmware_image(recipe);
     ASSERT_EQ(file.size(), 4096u + 262144u);
-    ImageHeader header = image_header_of(file);
-    EXPECT_EQ(header.lead_offset, 0u);
-    EXPECT_EQ(header.lead_length, 4096u);
-    EXPECT_EQ(header.body_offset, 4096u);
-    EXPECT_EQ(header.lead_address, HEADER_BLOCK_ADDRESS);
-    EXPECT_EQ(header.body_address, MAIN_BODY_ADDRESS);
-    EXPECT_EQ(header.payload_offset, 4096u);
-    EXPECT_EQ(header.payload_length, 262144u);
-    EXPECT_EQ(header.payload_crc, crc32_update(0, file.data() + 4096, 262144));
-    EXPECT_TRUE(fw_layout_fits(header, uint32_t(file.size())));
+    const ImageHeader h = image_header_of(file);
+    EXPECT_EQ(
+        std::tie(h.lead_offset, h.lead_length, h.body_offset, h.payload_offset, h.payload_length,
+                 h.lead_address, h.body_address),
+        std::make_tuple(0u, 4096u, 4096u, 4096u, 262144u, HEADER_BLOCK_ADDRESS, MAIN_BODY_ADDRESS));
+    EXPECT_EQ(h.payload_crc, crc32_update(0, file.data() + 4096, 262144));
+    EXPECT_TRUE(fw_layout_fits(h, uint32_t(file.size())));
     EXPECT_EQ(load_le32(file.data() + 64 + 16), 20240615u);
     EXPECT_EQ(file, build_firmware_image(recipe));  // deterministic
 
     test::SimInstalled sim;
-    sim::Bridge& bridge = sim->add_bridge(sim::BridgeConfig{});
+    sim::Bridge& bridge = sim->add_bridge({});
     bridge.install_image(file);
     EXPECT_EQ(bridge.mode_reply(), 1);
-    FirmwareVersion running = bridge.running_version();
-    EXPECT_EQ(running.major, 1u);
-    EXPECT_EQ(running.minor, 2u);
-    EXPECT_EQ(running.patch, 3u);
-    EXPECT_EQ(running.build_date, 20240615u);
-    bridge.install_image(build_firmware_image(rescue_spec(13)));
+    const FirmwareVersion v = bridge.running_version();
+    EXPECT_EQ(std::tie(v.major, v.minor, v.patch, v.build_date),
+              std::make_tuple(1u, 2u, 3u, 20240615u));
+    const std::vector<uint8_t> rescue = build_firmware_image(rescue_spec(13));
+    bridge.install_image(rescue);
     EXPECT_EQ(bridge.mode_reply(), 2);
-    EXPECT_NE(MAIN_BODY_ADDRESS,
-              image_header_of(build_firmware_image(rescue_spec(13))).body_address);
+    EXPECT_EQ(image_header_of(rescue).body_address, RESCUE_BODY_ADDRESS);
 }
 
 TEST(ImageMaker, EachDamageKindBreaksItsOwnRuleOnly) {
@@ -95,8 +84,7 @@ TEST(ImageMaker, EachDamageKindBreaksItsOwnRuleOnly) {
         ImageDamage kind;
         bool reads;  // fw_read_header passes
         bool fits;   // fw_layout_fits passes
-    };
-    const Expect table[] = {
+    } table[] = {
         {ImageDamage::kWrongCrc, false, true},
         {ImageDamage::kWrongSignature, true, true},
         {ImageDamage::kWrongVariant, true, true},
@@ -114,22 +102,22 @@ TEST(ImageMaker, EachDamageKindBreaksItsOwnRuleOnly) {
     TempDir dir;
     for (const Expect& e : table) {
         SCOPED_TRACE(int(e.kind));
-        std::vector<uint8_t> file = build_damaged_image(firmware_spec(13), e.kind);
-        std::string path = dir.write("bad.bin", file);
+        const std::vector<uint8_t> file = build_damaged_image(firmware_spec(13), e.kind);
         std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
         test::StderrCapture err;
-        EXPECT_EQ(fw_read_header(path.c_str(), area.data()) == 0, e.reads);
-        if (e.kind != ImageDamage::kShortFile) {
+        EXPECT_EQ(fw_read_header(dir.write("bad.bin", file).c_str(), area.data()) == 0, e.reads);
+        if (e.kind == ImageDamage::kShortFile) {
+            EXPECT_LT(file.size(), 4096u);
+        } else {
             EXPECT_EQ(fw_layout_fits(image_header_of(file), uint32_t(file.size())), e.fits);
         }
     }
-    EXPECT_LT(build_damaged_image(firmware_spec(13), ImageDamage::kShortFile).size(), 4096u);
 }
 
 TEST(ImageMaker, LedImagesAndTheirDamagedKinds) {
     TempDir dir;
     LedSpec recipe;
-    std::vector<uint8_t> file = build_led_image(recipe);
+    const std::vector<uint8_t> file = build_led_image(recipe);
     ASSERT_EQ(file.size(), DEFAULT_LED_SIZE);
     LedImageHeader header = led_header_from_bytes(file.data());
     EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "SDEL");
@@ -137,9 +125,8 @@ TEST(ImageMaker, LedImagesAndTheirDamagedKinds) {
     EXPECT_EQ(header.length_a + header.length_b, file.size());
     uint8_t area[LED_HEADER_SIZE] = {};
     EXPECT_EQ(led_check_image(dir.write("led.bin", file).c_str(), area), 0);
-
     for (const auto& kind : led_damage_kinds()) {
-        std::string path = dir.write("bad.bin", build_damaged_led_image(recipe, kind.kind));
+        const std::string path = dir.write("bad.bin", build_damaged_led_image(recipe, kind.kind));
         EXPECT_EQ(led_check_image(path.c_str(), area), -1) << kind.name;
     }
     for (uint32_t size : {64u, 4096u, 5000u, 12288u}) {
@@ -163,34 +150,33 @@ CliRun run(std::vector<std::string> args) {
     for (std::string& arg : args)
         argv.push_back(arg.data());
     test::CapturedStream out, err;
-    int code = imagemaker_main(int(argv.size()), argv.data(), out.get(), err.get());
+    const int code = imagemaker_main(int(argv.size()), argv.data(), out.get(), err.get());
     return {code, out.text(), err.text()};
 }
 
 TEST(ImageMakerCli, FirmwareCommandWritesTheImageItWasAskedFor) {
     TempDir dir;
-    std::string out = dir.file("fw_v1.2.3.061524.bin");
+    const std::string out = dir.file("fw_v1.2.3.061524.bin");
     CliRun r = run({"firmware", "--chip-id", "0xA0020001", "--chip-rev", "10", "--version", "1.2.3",
                     "--date", "20240615", "--size", "262144", "--out", out});
     ASSERT_EQ(r.code, EXIT_OK) << r.err;
     ImageSpec recipe = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
     recipe.body_size = 262144;
-    EXPECT_EQ(test::read_file(out), build_firmware_image(recipe));
-    CliRun info = run({"info", out});
-    EXPECT_NE(info.out.find("(matches)"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("layout fits the download"), std::string::npos);
-    EXPECT_NE(info.out.find("version 1.2.3 (20240615)"), std::string::npos);
+    EXPECT_EQ(read_file(out), build_firmware_image(recipe));
+    const std::string info = run({"info", out}).out;
+    for (const char* line : {"(matches)", "layout fits the download", "version 1.2.3 (20240615)"})
+        EXPECT_NE(info.find(line), std::string::npos) << info;
 
-    std::string rescue = dir.file("rescue.bin");
+    const std::string rescue = dir.file("rescue.bin");
     ASSERT_EQ(run({"rescue", "--chip-id", "0xA0010002", "--out", rescue}).code, EXIT_OK);
-    EXPECT_EQ(image_header_of(test::read_file(rescue)).signature, MODE_RESCUE);
+    EXPECT_EQ(image_header_of(read_file(rescue)).signature, MODE_RESCUE);
     ASSERT_EQ(run({"rescue", "--variant", "3", "--format", "main", "--out", rescue}).code, EXIT_OK);
-    EXPECT_EQ(image_header_of(test::read_file(rescue)).image_type, IMAGE_TYPE_RESCUE_IN_MAIN);
+    EXPECT_EQ(image_header_of(read_file(rescue)).image_type, IMAGE_TYPE_RESCUE_IN_MAIN);
 }
 
 TEST(ImageMakerCli, WrongCommandLinesWriteNothingAndExitWith2) {
     TempDir dir;
-    std::string out = dir.file("x.bin");
+    const std::string out = dir.file("x.bin");
     const std::vector<std::vector<std::string>> lines = {
         {},
         {"bogus"},
@@ -224,38 +210,36 @@ TEST(ImageMakerCli, WrongCommandLinesWriteNothingAndExitWith2) {
         EXPECT_NE(help.out.find(kind.name), std::string::npos);
 }
 
-TEST(ImageMakerCli, ParameterAreaRoundTripsThroughItsText) {
+// A parameter area round-trips through its text; files the update would
+// refuse are refused here too, and nothing is written for them.
+TEST(ImageMakerCli, ParameterAreaRoundTripsAndRefusesWhatTheUpdateRefuses) {
     TempDir dir;
-    std::string cfg =
+    const std::string area_path = dir.file("area.bin");
+    const std::string cfg =
         dir.write("bridge.cfg", std::string("VID = 0x1234 ; vendor\nPRODUCT = \"abc\"\n"));
-    std::string area_path = dir.file("area.bin");
     ASSERT_EQ(run({"pack-params", cfg, area_path}).code, EXIT_OK);
-    std::vector<uint8_t> area = test::read_file(area_path);
+    const std::vector<uint8_t> area = read_file(area_path);
     ASSERT_EQ(area.size(), 2048u);
     EXPECT_EQ(std::vector<uint8_t>(area.begin(), area.begin() + 3),
               (std::vector<uint8_t>{3, 0x34, 0x12}));
-
     CliRun shown = run({"show-params", area_path});
     ASSERT_EQ(shown.code, EXIT_OK) << shown.err;
-    std::string again = dir.file("again.bin");
+    const std::string again = dir.file("again.bin");
     ASSERT_EQ(run({"pack-params", dir.write("shown.cfg", shown.out), again}).code, EXIT_OK);
-    EXPECT_EQ(test::read_file(again), area);
-}
+    EXPECT_EQ(read_file(again), area);
 
-TEST(ImageMakerCli, RefusesParameterFilesTheUpdateWouldRefuse) {
-    TempDir dir;
-    std::string area_path = dir.file("area.bin");
     std::string big;
     for (int i = 0; i < 40; ++i)
         big += "PRODUCT = \"0123456789012345678901234567890\"\n";
-    const std::string files[] = {"; only a comment\n", "NOT_A_PARAMETER = 1\n", big};
-    for (const std::string& text : files) {
-        CliRun r = run({"pack-params", dir.write("bad.cfg", text), area_path});
+    const std::string refused = dir.file("refused.bin");
+    for (const std::string& text :
+         {std::string("; only a comment\n"), std::string("NOT_A_PARAMETER = 1\n"), big}) {
+        CliRun r = run({"pack-params", dir.write("bad.cfg", text), refused});
         EXPECT_EQ(r.code, EXIT_REFUSED);
         EXPECT_NE(r.err.find("refuses"), std::string::npos) << r.err;
-        EXPECT_FALSE(std::filesystem::exists(area_path));
+        EXPECT_FALSE(std::filesystem::exists(refused));
     }
-    EXPECT_EQ(run({"pack-params", dir.file("absent.cfg"), area_path}).code, EXIT_REFUSED);
+    EXPECT_EQ(run({"pack-params", dir.file("absent.cfg"), refused}).code, EXIT_REFUSED);
     EXPECT_EQ(run({"show-params", dir.write("odd.bin", std::string(100, '\0'))}).code,
               EXIT_REFUSED);
 }

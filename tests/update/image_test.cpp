@@ -1,46 +1,23 @@
 // The image file reader, its CRC-32, the layout rule and the check of an
 // image against the connected chip and slot.
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "tests/support/stderr_capture.h"
-#include "tests/support/support.h"
-#include "tools/imagemaker/image_builder.h"
+#include "tests/update/staged_support.h"
 #include "update/image.h"
-#include "vtx/buffer.h"
-#include "vtx/bytes.h"
 
-namespace vtx {
+namespace vtx::test {
 namespace {
 
-using imagemaker::build_damaged_image;
-using imagemaker::build_firmware_image;
-using imagemaker::image_header_of;
-using imagemaker::ImageDamage;
-using imagemaker::ImageSpec;
-using imagemaker::set_image_header;
-using test::StderrCapture;
-using test::TempDir;
-
-std::vector<uint8_t> bytes_of(const char* text) {
-    return std::vector<uint8_t>(text, text + std::strlen(text));
-}
+using im::ImageDamage;
 
 TEST(Crc32, MatchesTheStandardCheckValueAndFoldsChunkByChunk) {
-    std::vector<uint8_t> check = bytes_of("123456789");
-    EXPECT_EQ(crc32_update(0, check.data(), check.size()), 0xCBF43926u);
+    const uint8_t* check = reinterpret_cast<const uint8_t*>("123456789");
+    EXPECT_EQ(crc32_update(0, check, 9), 0xCBF43926u);
     EXPECT_EQ(crc32_update(0, nullptr, 0), 0u);
-
-    uint32_t folded = crc32_update(0, check.data(), 4);
-    folded = crc32_update(folded, check.data() + 4, 0);
-    folded = crc32_update(folded, check.data() + 4, 5);
-    EXPECT_EQ(folded, 0xCBF43926u);
-
-    std::vector<uint8_t> payload = imagemaker::pseudo_random_bytes(7, 3 * 4096 + 100);
+    EXPECT_EQ(crc32_update(crc32_update(crc32_update(0, check, 4), check + 4, 0), check + 4, 5),
+              0xCBF43926u);
+    std::vector<uint8_t> payload = im::pseudo_random_bytes(7, 3 * 4096 + 100);
     uint32_t chunked = 0;
     for (size_t at = 0; at < payload.size(); at += 4096) {
         chunked =
@@ -49,122 +26,64 @@ TEST(Crc32, MatchesTheStandardCheckValueAndFoldsChunkByChunk) {
     EXPECT_EQ(chunked, crc32_update(0, payload.data(), payload.size()));
 }
 
-TEST(ReadHeader, AcceptsAGoodImageAndCopiesItsFirst2048Bytes) {
-    TempDir dir;
-    std::vector<uint8_t> file = build_firmware_image(ImageSpec{});
-    std::string path = dir.write("fw.bin", file);
-    std::vector<uint8_t> header(IMAGE_HEADER_SIZE, 0xAA);
-    ASSERT_EQ(fw_read_header(path.c_str(), header.data()), 0);
-    EXPECT_TRUE(std::equal(header.begin(), header.end(), file.begin()));
-}
-
-TEST(ReadHeader, PayloadReadInSeveralChunksMatchesOneContinuousCrc) {
-    TempDir dir;
-    ImageSpec recipe;
-    recipe.body_size = 5 * 4096;
-    std::vector<uint8_t> file = build_firmware_image(recipe);
-    ImageHeader header = image_header_of(file);
-    // An unaligned range that takes five full reads and a short one.
-    header.payload_offset = 4096 + 100;
-    header.payload_length = 5 * 4096 - 107;
-    header.payload_crc =
-        crc32_update(0, file.data() + header.payload_offset, header.payload_length);
-    set_image_header(file, header, false);
-    std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
-    EXPECT_EQ(fw_read_header(dir.write("fw.bin", file).c_str(), area.data()), 0);
-
-    header.payload_crc ^= 0x80000000;
-    set_image_header(file, header, false);
-    EXPECT_EQ(fw_read_header(dir.write("fw.bin", file).c_str(), area.data()), -1);
-}
-
-struct ReadCase {
-    const char* name;
-    void (*change)(std::vector<uint8_t>& file);
-    int expected;
-};
-
-TEST(ReadHeader, RefusesDamagedFilesWithoutAMessage) {
-    const ReadCase cases[] = {
-        {"short file with its payload inside",
-         [](std::vector<uint8_t>& f) {
-             ImageHeader h = image_header_of(f);
-             h.payload_offset = 2048;
-             h.payload_length = 512;
-             set_image_header(f, h);
-             f.resize(4095);
-         },
+// The header area is taken before the CRC is known; a refused file leaves no
+// message, and an unaligned payload read in several pieces folds into one CRC.
+TEST(ReadHeader, AcceptsAGoodImageAndRefusesDamagedFilesWithoutAMessage) {
+    enum Crc { KEPT, FOLLOWS, FOLLOWS_TOP_BIT_OFF, ZERO, ONE };
+    constexpr uint32_t SAME = ~0u;
+    const struct {
+        const char* name;
+        uint32_t offset, length;
+        Crc crc;
+        size_t size;  // 0: as built
+        int expected;
+    } cases[] = {
+        {"intact", SAME, SAME, KEPT, 0, 0},
+        {"unaligned payload over several reads", 4196, 5 * 4096 - 107, FOLLOWS, 0, 0},
+        {"the same with its CRC off in the top bit", 4196, 5 * 4096 - 107, FOLLOWS_TOP_BIT_OFF, 0,
          -1},
-        {"payload runs past the end",
-         [](std::vector<uint8_t>& f) {
-             ImageHeader h = image_header_of(f);
-             set_image_header(f, h);
-             h.payload_length += 1;
-             set_image_header(f, h, false);
-         },
-         -1},
-        {"payload offset past the end",
-         [](std::vector<uint8_t>& f) {
-             f = build_damaged_image(ImageSpec{}, ImageDamage::kPayloadPastEnd);
-         },
-         -1},
-        {"wrong CRC",
-         [](std::vector<uint8_t>& f) {
-             f = build_damaged_image(ImageSpec{}, ImageDamage::kWrongCrc);
-         },
-         -1},
-        {"empty payload with CRC 0",
-         [](std::vector<uint8_t>& f) {
-             ImageHeader h = image_header_of(f);
-             h.payload_length = 0;
-             h.payload_crc = 0;
-             set_image_header(f, h, false);
-         },
-         0},
-        {"empty payload with a CRC",
-         [](std::vector<uint8_t>& f) {
-             ImageHeader h = image_header_of(f);
-             h.payload_length = 0;
-             h.payload_crc = 1;
-             set_image_header(f, h, false);
-         },
-         -1},
+        {"short file with its payload inside", 2048, 512, FOLLOWS, 4095, -1},
+        {"payload runs past the end", SAME, im::DEFAULT_BODY_SIZE + 1, KEPT, 0, -1},
+        {"empty payload with CRC 0", SAME, 0, ZERO, 0, 0},
+        {"empty payload with a CRC", SAME, 0, ONE, 0, -1},
     };
     TempDir dir;
-    for (const ReadCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<uint8_t> file = build_firmware_image(ImageSpec{});
-        c.change(file);
-        std::string path = dir.write("image.bin", file);
+        std::vector<uint8_t> file = im::build_firmware_image(im::ImageSpec{});
+        ImageHeader header = im::image_header_of(file);
+        header.payload_offset = c.offset == SAME ? header.payload_offset : c.offset;
+        header.payload_length = c.length == SAME ? header.payload_length : c.length;
+        const uint32_t follows = im::payload_crc_of(file, header);
+        const uint32_t crcs[] = {header.payload_crc, follows, follows ^ 0x80000000, 0, 1};
+        header.payload_crc = crcs[c.crc];
+        im::set_image_header(file, header, false);
+        if (c.size)
+            file.resize(c.size);
         std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
         StderrCapture err;
-        EXPECT_EQ(fw_read_header(path.c_str(), area.data()), c.expected);
+        EXPECT_EQ(fw_read_header(dir.write("image.bin", file).c_str(), area.data()), c.expected);
         EXPECT_EQ(err.text(), "");
-        // The header area is taken before the CRC is known.
         if (file.size() >= 4096) {
             EXPECT_TRUE(std::equal(area.begin(), area.end(), file.begin()));
         }
     }
+    std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
+    EXPECT_EQ(fw_read_header(dir.file("absent.bin").c_str(), area.data()), -1);
+    EXPECT_EQ(fw_read_header(nullptr, area.data()), -1);
 }
 
 TEST(ReadHeader, NegativePayloadOffsetFailsTheSeekWithItsReport) {
     TempDir dir;
-    std::string path =
-        dir.write("fw.bin", build_damaged_image(ImageSpec{}, ImageDamage::kNegativePayloadOffset));
+    std::string path = dir.write(
+        "fw.bin", im::build_damaged_image(im::ImageSpec{}, ImageDamage::kNegativePayloadOffset));
     std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
     StderrCapture err;
     EXPECT_EQ(fw_read_header(path.c_str(), area.data()), -1);
-    std::string text = err.text();
+    const std::string text = err.text();
     EXPECT_EQ(text.rfind("fseek(): ", 0), 0u) << text;
     EXPECT_GT(text.size(), 10u);
     EXPECT_EQ(text.back(), '\n');
-}
-
-TEST(ReadHeader, MissingFileOrNoPathIsRefused) {
-    TempDir dir;
-    std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
-    EXPECT_EQ(fw_read_header(dir.file("absent.bin").c_str(), area.data()), -1);
-    EXPECT_EQ(fw_read_header(nullptr, area.data()), -1);
 }
 
 TEST(FileSize, GivesTheSizeOrMinusOne) {
@@ -179,8 +98,7 @@ TEST(ExpectedVariant, FollowsTheChipVariantTable) {
     struct Row {
         uint32_t chip_id, chip_rev;
         int variant;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {0xA0010001, 0, 2},   {0xA0010001, 10, 2},  {0xA0010002, 0, 3},  {0xA0010003, 7, 3},
         {0xA0020001, 4, 13},  {0xA0020002, 10, 13}, {0xA0020003, 4, 13}, {0xA0020001, 0, 12},
         {0xA0020002, 5, 12},  {0xA0020003, 11, 12}, {0xA0030000, 4, 21}, {0xA0030001, 0, 22},
@@ -198,8 +116,7 @@ TEST(LayoutFits, OnlyTheLayoutTheDownloadWalks) {
         const char* name;
         uint32_t lead_offset, body_offset, lead_length, file_size;
         bool fits;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"lead then body", 0, 4096, 4096, 69632, true},
         {"empty body", 0, 4096, 4096, 4096, true},
         {"two-block lead", 0, 8192, 8192, 8192 + 40960, true},
@@ -220,81 +137,58 @@ TEST(LayoutFits, OnlyTheLayoutTheDownloadWalks) {
 }
 
 // A simulated bridge with a chosen chip, opened, with an empty trace.
-class Rig {
-  public:
-    explicit Rig(uint32_t chip_id, uint32_t chip_rev = 0, const char* revision = nullptr,
-                 const char* model = nullptr) {
+class CheckImage : public StagedTest {
+  protected:
+    void chip(uint32_t chip_id, uint32_t chip_rev, const char* revision = nullptr,
+              const char* model = nullptr) {
         sim::BridgeConfig config;
         config.chip_id = chip_id;
         config.chip_rev_register = chip_rev << 16;
-        bool first = imagemaker::chip_takes_rescue_format(chip_id);
+        const bool first = im::chip_takes_rescue_format(chip_id);
         config.revision = revision ? revision : first ? "2.00" : "2.01";
         config.model = model ? model : first ? "VTX4500" : "VTX4600";
-        bridge = &sim->add_bridge(config);
-        handle = dev_open(config.path.c_str());
-        sim->clear_trace();
+        opened_bridge(config);
     }
-    ~Rig() { dev_close(handle); }
-
-    int check(const std::vector<uint8_t>& image, bool rescue_slot) {
-        return fw_check_image(handle, dir.write("image.bin", image).c_str(), rescue_slot);
+    int check(const std::vector<uint8_t>& image, bool rescue_slot = false) {
+        return fw_check_image(handle, write("image.bin", image).c_str(), rescue_slot);
     }
-    std::vector<uint32_t> memory_reads() {
-        std::vector<uint32_t> addresses;
-        for (const auto& entry : test::commands(sim.sim(), OP_VENDOR_READ, SUB_MEMORY_READ)) {
-            addresses.push_back(load_le32(entry.cdb + 8));
-        }
-        return addresses;
+    static std::vector<uint8_t> image(uint8_t variant, uint32_t signature = MODE_MAIN,
+                                      uint8_t image_type = 0) {
+        im::ImageSpec recipe = im::firmware_spec(variant);
+        recipe.body_size = 4096;
+        recipe.signature = signature;
+        recipe.image_type = image_type;
+        return im::build_firmware_image(recipe);
     }
-
-    test::SimInstalled sim;
-    TempDir dir;
-    sim::Bridge* bridge = nullptr;
-    DeviceHandle* handle = nullptr;
 };
 
-std::vector<uint8_t> image_with(uint8_t variant, uint32_t signature, uint8_t image_type) {
-    ImageSpec recipe = imagemaker::firmware_spec(variant);
-    recipe.body_size = 4096;
-    recipe.signature = signature;
-    recipe.image_type = image_type;
-    return build_firmware_image(recipe);
-}
-
-TEST(CheckImage, VariantTableAndBothSlotRules) {
-    struct Chip {
-        uint32_t id, rev;
-    };
-    const Chip chips[] = {{0xA0010001, 0},  {0xA0010002, 0}, {0xA0010003, 0x20},
-                          {0xA0020001, 10}, {0xA0020002, 4}, {0xA0020003, 0},
-                          {0xA0030000, 0},  {0xA0030001, 4}, {0xA0030002, 0}};
-    const uint8_t variants[] = {0, 2, 3, 12, 13, 21, 22};
-    for (const Chip& chip : chips) {
-        Rig rig(chip.id, chip.rev);
-        int expected = fw_expected_variant(chip.id, chip.rev);
-        bool first = chip.id <= 0xA0010003;
-        for (uint8_t variant : variants) {
+TEST_F(CheckImage, VariantTableAndBothSlotRules) {
+    const std::pair<uint32_t, uint32_t> chips[] = {
+        {0xA0010001, 0}, {0xA0010002, 0}, {0xA0010003, 0x20}, {0xA0020001, 10}, {0xA0020002, 4},
+        {0xA0020003, 0}, {0xA0030000, 0}, {0xA0030001, 4},    {0xA0030002, 0}};
+    for (const auto& [id, rev] : chips) {
+        chip(id, rev);
+        const int expected = fw_expected_variant(id, rev);
+        const bool first = id <= 0xA0010003;
+        for (uint8_t variant : {0, 2, 3, 12, 13, 21, 22}) {
             SCOPED_TRACE(::testing::Message()
-                         << std::hex << chip.id << " variant " << std::dec << int(variant));
-            bool fits = variant == expected;
-            EXPECT_EQ(rig.check(image_with(variant, MODE_MAIN, 0), false), fits ? 0 : -1);
-            EXPECT_EQ(rig.check(image_with(variant, MODE_MAIN, 0xFE), false), -1);
-            EXPECT_EQ(rig.check(image_with(variant, MODE_RESCUE, 0), true), fits && first ? 0 : -1);
-            EXPECT_EQ(rig.check(image_with(variant, MODE_MAIN, 0xFE), true),
-                      fits && !first ? 0 : -1);
-            EXPECT_EQ(rig.check(image_with(variant, MODE_MAIN, 0), true), -1);
-            EXPECT_EQ(rig.check(image_with(variant, MODE_RESCUE, 0), false), -1);
+                         << std::hex << id << " variant " << std::dec << int(variant));
+            const bool fits = variant == expected;
+            EXPECT_EQ(check(image(variant)), fits ? 0 : -1);
+            EXPECT_EQ(check(image(variant, MODE_MAIN, 0xFE)), -1);
+            EXPECT_EQ(check(image(variant, MODE_RESCUE), true), fits && first ? 0 : -1);
+            EXPECT_EQ(check(image(variant, MODE_MAIN, 0xFE), true), fits && !first ? 0 : -1);
+            EXPECT_EQ(check(image(variant), true), -1);
+            EXPECT_EQ(check(image(variant, MODE_RESCUE)), -1);
         }
     }
 }
 
-TEST(CheckImage, RegisterBlockFollowsTheRevisionStringBeforeTheModel) {
+TEST_F(CheckImage, RegisterBlockFollowsTheRevisionStringBeforeTheModel) {
     struct Case {
-        const char* revision;
-        const char* model;
+        const char *revision, *model;
         std::vector<uint32_t> reads;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"1.01", "VTX4500", {0xB37000C4, 0xB37000C8}},
         {"2.00", "VTX4700", {0xB35000C4, 0xB35000C8}},
         {"3.00", "VTX4500", {0xB35000C4, 0xB35000C8}},
@@ -303,92 +197,63 @@ TEST(CheckImage, RegisterBlockFollowsTheRevisionStringBeforeTheModel) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.revision) + " " + c.model);
-        Rig rig(0xA0020001, 10, c.revision, c.model);
-        int result = rig.check(image_with(13, MODE_MAIN, 0), false);
-        EXPECT_EQ(rig.memory_reads(), c.reads);
+        chip(0xA0020001, 10, c.revision, c.model);
+        const int result = check(image(13));
+        EXPECT_EQ(memory_reads(), c.reads);
         if (c.reads.empty()) {
             EXPECT_EQ(result, -1);
-            EXPECT_EQ(rig.sim->trace().size(), 1u);  // the INQUIRY alone
+            EXPECT_EQ(sim().trace().size(), 1u);  // the INQUIRY alone
         }
     }
 }
 
-TEST(CheckImage, UnreadableRevisionCountsAsRevisionZero) {
-    Rig rig(0xA0020002, 10);
-    sim::CommandFault fault;
-    fault.opcode = OP_VENDOR_READ;
-    fault.sub_command = SUB_MEMORY_READ;
-    fault.count = -1;
-    fault.index = rig.sim->command_count() + 1;  // the revision read after the INQUIRY
-    rig.sim->add_fault(fault);
-    EXPECT_EQ(rig.check(image_with(12, MODE_MAIN, 0), false), 0);
-    fault.index = rig.sim->command_count() + 1;
-    rig.sim->add_fault(fault);
-    EXPECT_EQ(rig.check(image_with(13, MODE_MAIN, 0), false), -1);
-}
-
-TEST(CheckImage, FailedChipIdReadPassesItsCodeOn) {
-    struct Case {
-        uint8_t status;
-        int platform_error;
-        int result;
-    };
-    const Case cases[] = {
-        {2, 0, 2}, {0, sim::SIM_ERROR_DEVICE_NOT_CONNECTED, sim::SIM_ERROR_DEVICE_NOT_CONNECTED}};
-    for (const Case& c : cases) {
-        Rig rig(0xA0020001, 10);
-        sim::CommandFault fault;
-        fault.opcode = OP_VENDOR_READ;
-        fault.sub_command = SUB_MEMORY_READ;
-        fault.skip = 1;
-        fault.scsi_status = c.status;
-        fault.sense_key = c.status ? 5 : 0;
-        fault.asc = c.status ? 0x21 : 0;
-        fault.platform_error = c.platform_error;
-        rig.sim->add_fault(fault);
-        EXPECT_EQ(rig.check(image_with(13, MODE_MAIN, 0), false), c.result);
+TEST_F(CheckImage, UnreadableRevisionCountsAsRevisionZero) {
+    chip(0xA0020002, 10);
+    for (uint8_t variant : {12, 13}) {
+        // The revision read comes right after the INQUIRY.
+        sim::CommandFault fault = failing(OP_VENDOR_READ, SUB_MEMORY_READ, 0, -1);
+        fault.index = sim().command_count() + 1;
+        sim().add_fault(fault);
+        EXPECT_EQ(check(image(variant)), variant == 12 ? 0 : -1);
     }
 }
 
-TEST(CheckImage, FailedInquiryOrNoMemoryForItIsRefused) {
-    Rig rig(0xA0020001, 10);
-    sim::CommandFault fault;
-    fault.opcode = 0x12;
-    fault.scsi_status = 2;
-    fault.sense_key = 5;
-    rig.sim->add_fault(fault);
-    EXPECT_EQ(rig.check(image_with(13, MODE_MAIN, 0), false), -1);
-    EXPECT_TRUE(rig.memory_reads().empty());
+TEST_F(CheckImage, FailedChipIdReadPassesItsCodeOn) {
+    for (int error : {0, sim::SIM_ERROR_DEVICE_NOT_CONNECTED}) {
+        chip(0xA0020001, 10);
+        sim().add_fault(failing(OP_VENDOR_READ, SUB_MEMORY_READ, 1, 1, error));
+        EXPECT_EQ(check(image(13)), error ? error : 2);
+    }
+}
 
-    rig.sim->clear_trace();
+TEST_F(CheckImage, FailedInquiryOrNoMemoryForItIsRefused) {
+    chip(0xA0020001, 10);
+    sim().add_fault(failing(0x12, -1));
+    EXPECT_EQ(check(image(13)), -1);
+    EXPECT_TRUE(memory_reads().empty());
+    sim().clear_trace();
     buffer_fail_allocation(2);  // the reader's block, then the INQUIRY buffer
-    EXPECT_EQ(rig.check(image_with(13, MODE_MAIN, 0), false), -1);
-    buffer_fail_allocation(0);
-    EXPECT_TRUE(rig.sim->trace().empty());
+    EXPECT_EQ(check(image(13)), -1);
+    EXPECT_TRUE(sim().trace().empty());
 }
 
-TEST(CheckImage, DamagedOrMisshapenImageSendsNoCommand) {
-    const ImageDamage file_faults[] = {
-        ImageDamage::kWrongCrc,
-        ImageDamage::kShortFile,
-        ImageDamage::kPayloadPastEnd,
-        ImageDamage::kNegativePayloadOffset,
-        ImageDamage::kLeadOffsetNotZero,
-        ImageDamage::kBodyOffsetNotLead,
-        ImageDamage::kLeadLengthUnaligned,
-        ImageDamage::kBodyLengthUnaligned,
-        ImageDamage::kFileShorterThanLead,
-    };
-    Rig rig(0xA0020001, 10);
-    for (ImageDamage damage : file_faults) {
+// A refused file leaves no message; only the negative offset's seek reports.
+TEST_F(CheckImage, DamagedOrMisshapenImageSendsNoCommand) {
+    chip(0xA0020001, 10);
+    for (ImageDamage damage :
+         {ImageDamage::kWrongCrc, ImageDamage::kShortFile, ImageDamage::kPayloadPastEnd,
+          ImageDamage::kNegativePayloadOffset, ImageDamage::kLeadOffsetNotZero,
+          ImageDamage::kBodyOffsetNotLead, ImageDamage::kLeadLengthUnaligned,
+          ImageDamage::kBodyLengthUnaligned, ImageDamage::kFileShorterThanLead}) {
         SCOPED_TRACE(int(damage));
-        StderrCapture err;  // the negative offset's seek report
-        EXPECT_EQ(rig.check(build_damaged_image(imagemaker::firmware_spec(13), damage), false), -1);
-        EXPECT_TRUE(rig.sim->trace().empty());
+        StderrCapture err;
+        EXPECT_EQ(check(im::build_damaged_image(im::firmware_spec(13), damage)), -1);
+        EXPECT_EQ(err.text().empty(), damage != ImageDamage::kNegativePayloadOffset);
+        EXPECT_TRUE(sim().trace().empty());
     }
-    EXPECT_EQ(fw_check_image(rig.handle, rig.dir.file("absent.bin").c_str(), false), -1);
-    EXPECT_TRUE(rig.sim->trace().empty());
+    EXPECT_EQ(fw_check_image(handle, dir.file("absent.bin").c_str(), false), -1);
+    EXPECT_TRUE(sim().trace().empty());
 }
 
 }  // namespace
-}  // namespace vtx
+}  // namespace vtx::test

@@ -1,3 +1,5 @@
+// The LED image: its check, and the download block by block with the last,
+// partial block merged into what the flash held.
 #include <filesystem>
 
 #include "tests/update/staged_support.h"
@@ -6,23 +8,21 @@
 namespace vtx::test {
 namespace {
 
-namespace im = imagemaker;
-
 constexpr uint32_t LED = im::LED_IMAGE_ADDRESS;
-constexpr uint32_t HB = HEADER_BLOCK_ADDRESS;
 
-// Flash writes ("W address") and memory reads ("R address") in trace order.
+// Flash writes ("W address", "  length") and memory reads ("R address
+// length") in trace order.
 std::vector<std::string> flash_events(const sim::SimPlatform& sim) {
     std::vector<std::string> events;
     char text[32];
     for (const sim::TraceEntry& entry : sim.trace()) {
+        const unsigned address = address_of(entry), length = entry.length;
         if (is_vendor(entry, OP_VENDOR_WRITE, SUB_SET_FLASH_ADDRESS)) {
-            std::snprintf(text, sizeof text, "W %08X", unsigned(address_of(entry)));
+            std::snprintf(text, sizeof text, "W %08X", address);
         } else if (is_vendor(entry, OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE)) {
-            std::snprintf(text, sizeof text, "  %u", unsigned(entry.length));
+            std::snprintf(text, sizeof text, "  %u", length);
         } else if (is_vendor(entry, OP_VENDOR_READ, SUB_MEMORY_READ)) {
-            std::snprintf(text, sizeof text, "R %08X %u", unsigned(address_of(entry)),
-                          unsigned(entry.length));
+            std::snprintf(text, sizeof text, "R %08X %u", address, length);
         } else {
             continue;
         }
@@ -42,23 +42,7 @@ std::string r(uint32_t address) {
     return text;
 }
 
-class LedTest : public StagedTest {
-  protected:
-    void SetUp() override {
-        StagedTest::SetUp();
-        bridge = &add_bridge();
-        open();
-    }
-    std::string led_file(uint32_t size, uint32_t address = LED) {
-        im::LedSpec recipe;
-        recipe.size = size;
-        recipe.flash_address = address;
-        file = im::build_led_image(recipe);
-        return write("led.bin", file);
-    }
-    sim::Bridge* bridge = nullptr;
-    std::vector<uint8_t> file;
-};
+using LedTest = StagedTest;
 
 // Whole blocks are written as they come; the last, partial block is read
 // first so its tail keeps what the flash held.
@@ -68,8 +52,7 @@ TEST_F(LedTest, BlocksAndReadsFollowTheFileSize) {
         uint32_t size;
         std::vector<std::string> events;
         std::vector<int32_t> progress;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {8192, {w(LED), data, r(LED), w(LED + 4096), data, r(LED + 4096)}, {4096, 8192}},
         {5000,
          {w(LED), data, r(LED), r(LED + 4096), w(LED + 4096), data, r(LED + 4096)},
@@ -80,38 +63,28 @@ TEST_F(LedTest, BlocksAndReadsFollowTheFileSize) {
     const std::vector<uint8_t> old_flash = im::pseudo_random_bytes(77, 3 * 4096);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
-        fresh();
-        bridge = &add_bridge();
-        bridge->write_flash(LED, old_flash);
-        open();
-        std::string path = led_file(c.size);
-        std::vector<int32_t>& steps = watch_progress();
-        steps.clear();
+        sim::Bridge& bridge = opened_bridge();
+        bridge.write_flash(LED, old_flash);
+        std::vector<uint8_t> file = im::build_led_image({LED, c.size, 1});
+        const std::string path = write("led.bin", file);
+        watch_progress();
 
         EXPECT_EQ(led_download(handle, path.c_str()), 0);
         EXPECT_EQ(flash_events(sim()), c.events);
-        EXPECT_EQ(steps, c.progress);
-        // The file, then the rest of the last block as it was.
-        std::vector<uint8_t> expected = file;
-        uint32_t block_end = (c.size + 4095) / 4096 * 4096;
-        expected.insert(expected.end(), old_flash.begin() + c.size, old_flash.begin() + block_end);
-        EXPECT_EQ(bridge->read_flash(LED, block_end), expected);
-        EXPECT_EQ(bridge->read_flash(LED + block_end, 4096),
-                  std::vector<uint8_t>(old_flash.begin() + block_end,
-                                       old_flash.begin() + block_end + 4096));
+        EXPECT_EQ(progress, c.progress);
+        // The file, then the rest of the last block and the block after it
+        // as they were.
+        file.insert(file.end(), old_flash.begin() + c.size, old_flash.end());
+        EXPECT_EQ(bridge.read_flash(LED, 3 * 4096), file);
     }
 }
 
 TEST_F(LedTest, FailedReadOfThePartialBlockEndsTheDownloadWithItsCode) {
-    std::string path = led_file(5000);
-    sim::CommandFault fault;
-    fault.opcode = OP_VENDOR_READ;
-    fault.sub_command = SUB_MEMORY_READ;
-    fault.skip = 1;  // the first block's read-back passes
-    fault.scsi_status = 2;
-    sim().add_fault(fault);
+    opened_bridge();
+    const std::string path = write("led.bin", im::build_led_image({LED, 5000, 1}));
+    sim().add_fault(failing(OP_VENDOR_READ, SUB_MEMORY_READ, 1));  // the first block's passes
     EXPECT_EQ(led_download(handle, path.c_str()), 2);
-    EXPECT_EQ(write_list(sim()), (std::vector<std::pair<uint32_t, uint32_t>>{{LED, 4096}}));
+    EXPECT_EQ(write_list(sim()), Writes({{LED, 4096}}));
     EXPECT_EQ(fw_done_bytes, 4096);
     EXPECT_TRUE(std::filesystem::remove(path)) << "the LED file is still open";
 }
@@ -120,15 +93,14 @@ TEST_F(LedTest, FailedReadOfThePartialBlockEndsTheDownloadWithItsCode) {
 // whether the download sends anything at all.
 TEST_F(LedTest, InvalidImagesAndTargetsAreRefusedBeforeAnyCommand) {
     using D = im::LedDamage;
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        bool valid;
-    };
     auto led = [](uint32_t address, uint32_t size) {
         return im::build_led_image({address, size, 3});
     };
-    const Case cases[] = {
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        bool valid;
+    } cases[] = {
         {"valid", led(LED, 5000), true},
         {"LEDS", im::build_damaged_led_image({}, D::kWrongSignature), false},
         {"size mismatch", im::build_damaged_led_image({}, D::kSizeMismatch), false},
@@ -143,27 +115,27 @@ TEST_F(LedTest, InvalidImagesAndTargetsAreRefusedBeforeAnyCommand) {
         {"ends at 4 GiB", led(0xFFFFF000, 4096), true},
         {"partial block ends at 4 GiB", led(0xFFFFF000, 100), true},
     };
-    for (const Case& c : cases) {
+    opened_bridge();
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string path = write("led.bin", c.bytes);
+        const std::string path = write("led.bin", c.bytes);
         uint8_t header[LED_HEADER_SIZE] = {};
         EXPECT_EQ(led_check_image(path.c_str(), header), c.valid ? 0 : -1);
         if (c.bytes.size() >= LED_HEADER_SIZE) {
             EXPECT_TRUE(std::equal(header, header + LED_HEADER_SIZE, c.bytes.begin()));
         }
         EXPECT_EQ(led_image_size(path.c_str()), c.valid ? int32_t(c.bytes.size()) : 0);
-        if (c.valid)
-            continue;
-        const size_t before = sim().trace().size();
-        EXPECT_EQ(led_download(handle, path.c_str()), -1);
-        EXPECT_EQ(sim().trace().size(), before);
+        if (!c.valid) {
+            EXPECT_EQ(led_download(handle, path.c_str()), -1);
+            EXPECT_TRUE(sim().trace().empty());
+        }
     }
     uint8_t header[LED_HEADER_SIZE] = {};
-    EXPECT_EQ(led_check_image(nullptr, header), -1);
-    EXPECT_EQ(led_check_image("", header), -1);
+    for (const char* path : {static_cast<const char*>(nullptr), ""}) {
+        EXPECT_EQ(led_check_image(path, header), -1);
+        EXPECT_EQ(led_image_size(path), 0);
+    }
     EXPECT_EQ(led_check_image(dir.file("missing.bin").c_str(), header), -1);
-    EXPECT_EQ(led_image_size(nullptr), 0);
-    EXPECT_EQ(led_image_size(""), 0);
 }
 
 }  // namespace

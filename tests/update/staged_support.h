@@ -1,6 +1,6 @@
-// Shared ground of the download, LED, restart and sequencer tests: one
-// simulated bridge, its image files in a temporary directory, and ways to find
-// commands in the trace.
+// Shared ground of the update engine's tests: one simulated bridge, its
+// image files in a temporary directory, faults, and ways to find commands in
+// the trace.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,7 +19,34 @@
 
 namespace vtx::test {
 
+namespace im = imagemaker;
+using Writes = std::vector<std::pair<uint32_t, uint32_t>>;
+
 inline const std::string BRIDGE_PATH = "\\\\.\\PhysicalDrive1";
+constexpr uint32_t HB = HEADER_BLOCK_ADDRESS;
+
+// Commands with this opcode and sub-command: after `skip` that pass, `count`
+// (-1: all) end in CHECK CONDITION, or fail in the platform call with
+// `platform_error`.
+inline sim::CommandFault failing(int opcode, int sub_command, long skip = 0, long count = 1,
+                                 int platform_error = 0) {
+    sim::CommandFault fault;
+    fault.opcode = opcode;
+    fault.sub_command = sub_command;
+    fault.skip = skip;
+    fault.count = count;
+    fault.scsi_status = platform_error ? 0 : 2;
+    fault.platform_error = platform_error;
+    return fault;
+}
+
+// The command with global index `index` ends in CHECK CONDITION.
+inline sim::CommandFault failing_at(long index) {
+    sim::CommandFault fault;
+    fault.index = index;
+    fault.scsi_status = 2;
+    return fault;
+}
 
 class StagedTest : public ::testing::Test {
   protected:
@@ -54,16 +81,32 @@ class StagedTest : public ::testing::Test {
         handle = dev_open(path.c_str());
         return handle;
     }
+    // A fresh platform with one bridge, opened, and an empty trace.
+    sim::Bridge& opened_bridge(const sim::BridgeConfig& config = {}) {
+        fresh();
+        sim::Bridge& bridge = add_bridge(config);
+        open();
+        sim().clear_trace();
+        return bridge;
+    }
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
         return dir.write(name, bytes);
     }
     // Every step of done bytes the progress observer saw.
     std::vector<int32_t>& watch_progress() {
+        progress.clear();
         fw_set_progress_observer([this](int32_t done, int32_t) { progress.push_back(done); });
         return progress;
     }
     // Commands that change flash or restart the bridge.
     size_t write_commands() { return commands(sim(), OP_VENDOR_WRITE).size(); }
+    // Addresses of the memory reads in the trace, in order.
+    std::vector<uint32_t> memory_reads() {
+        std::vector<uint32_t> addresses;
+        for (const auto& entry : commands(sim(), OP_VENDOR_READ, SUB_MEMORY_READ))
+            addresses.push_back(load_le32(entry.cdb + 8));
+        return addresses;
+    }
 
     std::optional<SimInstalled> installed{std::in_place};
     TempDir dir;
@@ -72,8 +115,8 @@ class StagedTest : public ::testing::Test {
 };
 
 // The data-write commands of the trace as {address, length}, compared whole.
-inline std::vector<std::pair<uint32_t, uint32_t>> write_list(const sim::SimPlatform& sim) {
-    std::vector<std::pair<uint32_t, uint32_t>> list;
+inline Writes write_list(const sim::SimPlatform& sim) {
+    Writes list;
     for (const FlashWrite& write : flash_writes(sim))
         list.emplace_back(write.address, write.length);
     return list;
@@ -90,9 +133,10 @@ inline uint32_t address_of(const sim::TraceEntry& entry) {
 // Global index of the n-th command (from 0) that matches, or -1. The trace of
 // a platform that was never cleared starts at global index 0.
 inline long nth_command(const sim::SimPlatform& sim,
-                        const std::function<bool(const sim::TraceEntry&)>& match, int n) {
+                        const std::function<bool(const sim::TraceEntry&)>& match, int n,
+                        long from = 0) {
     const auto& trace = sim.trace();
-    for (size_t i = 0; i < trace.size(); ++i) {
+    for (size_t i = size_t(from); i < trace.size(); ++i) {
         if (match(trace[i]) && n-- == 0)
             return long(i);
     }

@@ -26,7 +26,7 @@ std::vector<uint8_t> cbw_bytes(uint32_t tag, uint32_t length, uint8_t flags, uin
     return bytes;
 }
 
-TEST(BulkOnly, ParsesACommandBlockWrapper) {
+TEST(BulkOnly, ParsesOnlyMeaningfulCommandBlockWrappers) {
     std::vector<uint8_t> bytes = cbw_bytes(0x11223344, 254, 0x80, 16);
     CommandBlockWrapper cbw;
     ASSERT_TRUE(parse_cbw(bytes.data(), bytes.size(), cbw));
@@ -36,30 +36,22 @@ TEST(BulkOnly, ParsesACommandBlockWrapper) {
     EXPECT_EQ(cbw.cdb_length, 16);
     EXPECT_EQ(cbw.cdb[0], 0xE0);
     EXPECT_EQ(cbw.cdb[15], 0xEF);
-}
 
-TEST(BulkOnly, RefusesWrappersThatAreNotMeaningful) {
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> bytes;
-    };
     std::vector<uint8_t> bad_signature = cbw_bytes(1, 0, 0, 6);
     bad_signature[0] ^= 1;
     std::vector<uint8_t> too_short = cbw_bytes(1, 0, 0, 6);
     too_short.pop_back();
     std::vector<uint8_t> too_long = cbw_bytes(1, 0, 0, 6);
     too_long.push_back(0);
-    const Case cases[] = {
+    const std::pair<const char*, std::vector<uint8_t>> refused[] = {
         {"short", too_short},
         {"long", too_long},
         {"signature", bad_signature},
         {"no CDB", cbw_bytes(1, 0, 0, 0)},
         {"CDB of 17 bytes", cbw_bytes(1, 0, 0, 17)},
     };
-    for (const Case& c : cases) {
-        CommandBlockWrapper cbw;
-        EXPECT_FALSE(parse_cbw(c.bytes.data(), c.bytes.size(), cbw)) << c.what;
-    }
+    for (const auto& [what, wrapper] : refused)
+        EXPECT_FALSE(parse_cbw(wrapper.data(), wrapper.size(), cbw)) << what;
 }
 
 TEST(BulkOnly, BuildsTheStatusWrapperByteForByte) {
@@ -106,7 +98,7 @@ Command command_of(std::vector<uint8_t> cdb, uint32_t length, bool data_in = tru
     return command;
 }
 
-TEST(ScsiTarget, AnswersTheKernelsOwnCommandsForAPlainDisk) {
+TEST(ScsiTarget, AnswersTheKernelsOwnCommandsForAPlainDiskWithinTheLengthsGiven) {
     ScsiTarget target(Medium{}, nullptr);
     Reply inquiry = target.execute(command_of({0x12, 0, 0, 0, 36, 0}, 36));
     ASSERT_EQ(inquiry.data.size(), 36u);
@@ -125,10 +117,8 @@ TEST(ScsiTarget, AnswersTheKernelsOwnCommandsForAPlainDisk) {
     Reply serial = target.execute(command_of({0x12, 1, 0x80, 0, 255, 0}, 255));
     ASSERT_EQ(serial.data.size(), 4u + Medium{}.serial.size());
     EXPECT_EQ(serial.data[1], 0x80);
-}
 
-TEST(ScsiTarget, CutsRepliesToTheAllocationAndTheHostLength) {
-    ScsiTarget target(Medium{}, nullptr);
+    // Replies are cut to the allocation length and to the host's length.
     EXPECT_EQ(target.execute(command_of({0x12, 0, 0, 0, 5, 0}, 36)).data.size(), 5u);
     EXPECT_EQ(target.execute(command_of({0x12, 0, 0, 0, 36, 0}, 10)).data.size(), 10u);
     EXPECT_EQ(target.execute(command_of({0x1A, 0, 0x3F, 0, 192, 0}, 192)).data.size(), 4u);
