@@ -91,21 +91,28 @@ int install_rescue(HandleSlot& slot, const UpdateFiles& files) {
     return mode == MODE_RESCUE ? 0 : -14;
 }
 
-// While the rescue firmware runs: the firmware image, its header block, the LED
-// image and the parameters, then a restart into the new main firmware.
+// While the rescue firmware runs: the LED image and the parameters, then the
+// firmware image and its header block, then a restart into the new main
+// firmware. The firmware's header goes last: until it lands, a power loss
+// leaves the bridge in its rescue firmware and the next run starts the main
+// install again. Written before the LED image and the parameters, it would let
+// the bridge boot the new firmware with the old parameters, and every later run
+// would find equal versions and skip.
 int install_main(HandleSlot& slot, const UpdateFiles& files, bool led_ready) {
     if (fw_total_bytes == 0)
         fw_total_bytes = led_image_size(files.led) + fw_file_size(files.bin);
+    if (led_ready && led_download(slot.handle, files.led) != 0)
+        return -12;
+    if (given(files.cfg) && param_apply_file(slot.handle, files.cfg, 0) != 0)
+        return -13;
+    // The download carries the parameters just programmed into the header
+    // block with the lead region.
     if (fw_download(slot.handle, files.bin) != 0)
         return -10;
     // The download has already put this header in place with the lead region.
     // Its result is left alone: the restart below writes the block once more
     // and that write decides.
     (void)flash_write_header_block(slot.handle, files.bin);
-    if (led_ready && led_download(slot.handle, files.led) != 0)
-        return -12;
-    if (given(files.cfg) && param_apply_file(slot.handle, files.cfg, 0) != 0)
-        return -13;
     if (fw_restart_reconnect(&slot.handle, files.bin, MAIN_RESTART_LIMIT_S) != 0)
         return -4;
     uint32_t mode = MODE_OTHER;

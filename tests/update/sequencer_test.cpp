@@ -129,7 +129,7 @@ class SequencerTest : public StagedTest {
 TEST_F(SequencerTest, FromTheMainFirmwareTheRescueImageGoesFirstAndTheBridgeRestartsTwice) {
     start(MAIN);
     EXPECT_EQ(run(), 0);
-    expect_installed({"rescue", "header", "restart", "main", "header", "led", "header", "restart"});
+    expect_installed({"rescue", "header", "restart", "led", "header", "main", "header", "restart"});
     EXPECT_EQ(bridge->restart_count(), 2);
     EXPECT_EQ(fw_total_bytes, int32_t(led_file.size() + rescue_file.size() + bin_file.size()));
     EXPECT_EQ(bridge->read_flash(im::RESCUE_BODY_ADDRESS, uint32_t(rescue_file.size() - 4096)),
@@ -140,7 +140,7 @@ TEST_F(SequencerTest, FromTheRescueFirmwareOnlyTheMainInstallRuns) {
     start(RESCUE);
     const std::vector<uint8_t> rescue_body = bridge->read_flash(im::RESCUE_BODY_ADDRESS, 0x20000);
     EXPECT_EQ(run(), 0);
-    expect_installed({"main", "header", "led", "header", "restart"});
+    expect_installed({"led", "header", "main", "header", "restart"});
     EXPECT_EQ(bridge->restart_count(), 1);
     EXPECT_EQ(fw_total_bytes, int32_t(led_file.size() + bin_file.size()));
     EXPECT_EQ(bridge->read_flash(im::RESCUE_BODY_ADDRESS, 0x20000), rescue_body);
@@ -285,12 +285,14 @@ TEST_F(SequencerTest, EachFaultEndsTheRunWithItsOwnCode) {
          [&] { sim().add_fault(failing_at(ready_after_restart)); }, -3, false},
         {"no rescue firmware after the first restart", MAIN,
          [&] { sim().add_fault(failing_at(mode_after_rescue_restart)); }, -14, false},
-        {"firmware download fails", RESCUE, [&] { sim().add_fault(every_write(0)); }, -10, false},
         {"LED download fails", RESCUE, [&] { sim().add_fault(every_write(writes_before_led)); },
          -12, false},
         // Every data write after the LED image's two blocks.
         {"parameter programming fails", RESCUE,
          [&] { sim().add_fault(every_write(writes_before_led + 2)); }, -13, false},
+        // ... and after the parameter area's one block.
+        {"firmware download fails", RESCUE,
+         [&] { sim().add_fault(every_write(writes_before_led + 3)); }, -10, false},
         {"header block unreadable before the final restart", RESCUE,
          [&] { sim().add_fault(failing_at(restart_header_read)); }, -4, false},
         {"never back after the final restart", RESCUE, [&] { bridge->config().boot_seconds = -1; },
@@ -321,16 +323,17 @@ TEST_F(SequencerTest, EachFaultEndsTheRunWithItsOwnCode) {
 // A failed header block write right after the firmware image does not stop the
 // run: the write inside the final restart decides.
 TEST_F(SequencerTest, FailedHeaderWriteAfterTheFirmwareImageDoesNotStopTheRun) {
-    // After the lead chunk: its read-back, then the header block read of the
-    // separate header write.
-    const long first_header_set = clean_index(RESCUE, flash_set_at(HB, HB + 1), 0);
-    const long index = nth_command(sim(), HEADER_BLOCK_READ, 1, first_header_set);
+    // After the lead chunk (the block's second write, the parameters' being
+    // the first): its read-back, then the header block read of the separate
+    // header write.
+    const long lead_chunk_set = clean_index(RESCUE, flash_set_at(HB, HB + 1), 1);
+    const long index = nth_command(sim(), HEADER_BLOCK_READ, 1, lead_chunk_set);
     ASSERT_GE(index, 0);
     fresh();
     start(RESCUE);
     sim().add_fault(failing_at(index));
     EXPECT_EQ(run(), 0);
-    expect_installed({"main", "header", "led", "header", "restart"});
+    expect_installed({"led", "header", "main", "header", "restart"});
 }
 
 }  // namespace
