@@ -4,24 +4,20 @@
 // only and never writes the state file.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "companion/bridge_main.h"
 #include "device/platform/platform.h"
 #include "sim/sim.h"
+#include "sim/sim_world.h"
 
 namespace {
 
 constexpr const char* PROGRAM = "vtx_bridge_sim";
-constexpr const char* DESCRIPTION_FILE = "bridges.txt";
-constexpr const char* STATE_FILE = "sim_state.txt";
 
 struct Options {
-    std::string bridges;
-    std::string state;
-    bool reset = false;
+    vtx::sim::WorldFiles files;
     bool help = false;
     std::vector<char*> bridge_args;  // argument 0, then vtx_bridge's arguments
 };
@@ -37,7 +33,7 @@ void print_help(std::FILE* stream) {
                  "                  when it exists, it is used instead of the description\n"
                  "  --reset         start from the description, whatever the state file holds\n"
                  "\n",
-                 PROGRAM, DESCRIPTION_FILE, STATE_FILE);
+                 PROGRAM, vtx::sim::WORLD_DESCRIPTION_FILE, vtx::sim::WORLD_STATE_FILE);
 }
 
 // "--name VALUE" or "--name=VALUE". 1 taken, 0 not this option, -1 no value.
@@ -63,9 +59,9 @@ bool parse_options(int argc, char** argv, Options& options) {
     options.bridge_args.push_back(argc > 0 ? argv[0] : const_cast<char*>(PROGRAM));
     int i = 1;
     for (; i < argc; ++i) {
-        int taken = take_value(argc, argv, i, "--bridges", options.bridges);
+        int taken = take_value(argc, argv, i, "--bridges", options.files.bridges);
         if (taken == 0)
-            taken = take_value(argc, argv, i, "--state", options.state);
+            taken = take_value(argc, argv, i, "--state", options.files.state);
         if (taken < 0) {
             std::fprintf(stderr, "%s: %s needs a file name\n", PROGRAM, argv[i]);
             return false;
@@ -73,7 +69,7 @@ bool parse_options(int argc, char** argv, Options& options) {
         if (taken > 0 || std::strcmp(argv[i], "--real-time") == 0)
             continue;
         if (std::strcmp(argv[i], "--reset") == 0)
-            options.reset = true;
+            options.files.reset = true;
         else if (std::strcmp(argv[i], "--help") == 0 && i + 1 == argc)
             options.help = true;
         else
@@ -85,29 +81,18 @@ bool parse_options(int argc, char** argv, Options& options) {
     return true;
 }
 
-void default_files(Options& options) {
-    std::string self = vtx::native_platform().executable_path();
-    char separator = vtx::native_platform().path_separator();
-    std::size_t last = self.rfind(separator);
-    std::string directory = last == std::string::npos ? std::string() : self.substr(0, last + 1);
-    if (options.bridges.empty())
-        options.bridges = directory + DESCRIPTION_FILE;
-    if (options.state.empty())
-        options.state = directory + STATE_FILE;
-}
-
 bool load_world(const Options& options, vtx::sim::SimPlatform& sim) {
     std::string error;
-    std::error_code missing;
-    if (!options.reset && std::filesystem::exists(options.state, missing)) {
-        if (sim.load(options.state, error))
+    switch (vtx::sim::load_world(options.files, sim, error)) {
+        case vtx::sim::WorldLoad::kLoaded:
             return true;
-        std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", PROGRAM,
-                     error.c_str(), PROGRAM);
-        return false;
+        case vtx::sim::WorldLoad::kStateUnreadable:
+            std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", PROGRAM,
+                         error.c_str(), PROGRAM);
+            return false;
+        case vtx::sim::WorldLoad::kDescriptionUnreadable:
+            break;
     }
-    if (vtx::sim::load_description(options.bridges, sim, error))
-        return true;
     std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
     return false;
 }
@@ -123,7 +108,7 @@ int main(int argc, char** argv) {
         vtx::companion::print_global_help(stdout, PROGRAM);
         return vtx::companion::EXIT_DONE;
     }
-    default_files(options);
+    vtx::sim::default_world_files(options.files);
 
     vtx::sim::SimPlatform sim;
     if (!load_world(options, sim))

@@ -5,7 +5,6 @@
 // tool unchanged.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,19 +12,16 @@
 #include "app/startup.h"
 #include "device/platform/platform.h"
 #include "sim/sim.h"
+#include "sim/sim_world.h"
 
 namespace {
 
 constexpr const char* PROGRAM = "vtx_fwupdate_sim";
-constexpr const char* DESCRIPTION_FILE = "bridges.txt";
-constexpr const char* STATE_FILE = "sim_state.txt";
 // The program's own failures, apart from the tool's exit codes 0 and 1.
 constexpr int SIM_FAILURE = 2;
 
 struct Options {
-    std::string bridges;
-    std::string state;
-    bool reset = false;
+    vtx::sim::WorldFiles files;
     bool real_time = false;
     bool help = false;
     std::vector<char*> tool_args;  // argument 0, then the tool's arguments
@@ -45,7 +41,8 @@ void print_help(std::FILE* stream) {
                  "  --reset         start from the description, whatever the state file holds\n"
                  "  --real-time     pauses take real time (default: virtual time)\n"
                  "  --              ends the options; all that follows goes to the tool\n",
-                 PROGRAM, int(std::strlen(PROGRAM)), "", DESCRIPTION_FILE, STATE_FILE);
+                 PROGRAM, int(std::strlen(PROGRAM)), "", vtx::sim::WORLD_DESCRIPTION_FILE,
+                 vtx::sim::WORLD_STATE_FILE);
 }
 
 // "--name VALUE" or "--name=VALUE".
@@ -82,12 +79,12 @@ bool parse_options(int argc, char** argv, Options& options) {
         }
         if (arg.rfind("--", 0) != 0)
             break;
-        if (take_value(argc, argv, i, "--bridges", options.bridges, error) ||
-            take_value(argc, argv, i, "--state", options.state, error)) {
+        if (take_value(argc, argv, i, "--bridges", options.files.bridges, error) ||
+            take_value(argc, argv, i, "--state", options.files.state, error)) {
             if (error)
                 return false;
         } else if (arg == "--reset") {
-            options.reset = true;
+            options.files.reset = true;
         } else if (arg == "--real-time") {
             options.real_time = true;
         } else if (arg == "--help") {
@@ -103,30 +100,18 @@ bool parse_options(int argc, char** argv, Options& options) {
     return true;
 }
 
-// The defaults lie beside this program, as config.ini does.
-void default_files(Options& options) {
-    std::string self = vtx::native_platform().executable_path();
-    char separator = vtx::native_platform().path_separator();
-    std::size_t last = self.rfind(separator);
-    std::string directory = last == std::string::npos ? std::string() : self.substr(0, last + 1);
-    if (options.bridges.empty())
-        options.bridges = directory + DESCRIPTION_FILE;
-    if (options.state.empty())
-        options.state = directory + STATE_FILE;
-}
-
 bool load_world(const Options& options, vtx::sim::SimPlatform& sim) {
     std::string error;
-    std::error_code missing;
-    if (!options.reset && std::filesystem::exists(options.state, missing)) {
-        if (sim.load(options.state, error))
+    switch (vtx::sim::load_world(options.files, sim, error)) {
+        case vtx::sim::WorldLoad::kLoaded:
             return true;
-        std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", PROGRAM,
-                     error.c_str(), PROGRAM);
-        return false;
+        case vtx::sim::WorldLoad::kStateUnreadable:
+            std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", PROGRAM,
+                         error.c_str(), PROGRAM);
+            return false;
+        case vtx::sim::WorldLoad::kDescriptionUnreadable:
+            break;
     }
-    if (vtx::sim::load_description(options.bridges, sim, error))
-        return true;
     std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
     return false;
 }
@@ -141,7 +126,7 @@ int main(int argc, char** argv) {
         print_help(stdout);
         return 0;
     }
-    default_files(options);
+    vtx::sim::default_world_files(options.files);
 
     vtx::sim::SimPlatform sim;
     if (!load_world(options, sim))
@@ -160,9 +145,9 @@ int main(int argc, char** argv) {
     vtx::console_flush(console);
     vtx::platform_install(nullptr);
 
-    if (!sim.save(options.state)) {
+    if (!sim.save(options.files.state)) {
         std::fprintf(stderr, "\n%s: cannot write the state file %s\n", PROGRAM,
-                     options.state.c_str());
+                     options.files.state.c_str());
         return SIM_FAILURE;
     }
     return code;

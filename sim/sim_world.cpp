@@ -1,0 +1,25 @@
+#include "sim/sim_world.h"
+
+#include <filesystem>
+
+namespace vtx::sim {
+
+void default_world_files(WorldFiles& files) {
+    std::string self = native_platform().executable_path();
+    std::size_t last = self.rfind(native_platform().path_separator());
+    std::string directory = last == std::string::npos ? std::string() : self.substr(0, last + 1);
+    if (files.bridges.empty())
+        files.bridges = directory + WORLD_DESCRIPTION_FILE;
+    if (files.state.empty())
+        files.state = directory + WORLD_STATE_FILE;
+}
+
+WorldLoad load_world(const WorldFiles& files, SimPlatform& sim, std::string& error) {
+    std::error_code missing;
+    if (!files.reset && std::filesystem::exists(files.state, missing))
+        return sim.load(files.state, error) ? WorldLoad::kLoaded : WorldLoad::kStateUnreadable;
+    return load_description(files.bridges, sim, error) ? WorldLoad::kLoaded
+                                                       : WorldLoad::kDescriptionUnreadable;
+}
+
+}  // namespace vtx::sim
