@@ -30,7 +30,7 @@ int chip_family_from_revision(const uint8_t* inquiry);  // 0, 1, or 2 for none
 int chip_family_from_model(const uint8_t* inquiry);     // 0, 1, or 2 for none
 int dev_detect_family(DeviceHandle* handle);            // 0, 1, or -1: not a bridge
 bool dev_is_bridge(DeviceHandle* handle);
-int dev_check_optical(DeviceHandle* handle);  // 1 vendor's optical, 2 other CD/DVD, 0 neither
+int dev_check_optical(DeviceHandle* handle);        // 1 vendor's optical, 2 other CD/DVD, 0 neither
 int dev_get_name(DeviceHandle* handle, char* out);  // 24 bytes into out
 int dev_read_version(DeviceHandle* handle, FirmwareVersion* out);
 int dev_query_max_transfer(DeviceHandle* handle, uint32_t* out);

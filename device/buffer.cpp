@@ -24,8 +24,12 @@ bool buffer_alloc(Buffer& buffer, size_t size) {
     return true;
 }
 
-void buffer_fail_allocation(long n) { fail_countdown = n; }
+void buffer_fail_allocation(long n) {
+    fail_countdown = n;
+}
 
-long buffer_allocation_count() { return allocations; }
+long buffer_allocation_count() {
+    return allocations;
+}
 
 }  // namespace vtx

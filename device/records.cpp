@@ -4,8 +4,8 @@
 
 namespace vtx {
 
-VendorCommand vendor_command(uint8_t opcode, uint8_t sub_command, uint32_t address,
-                             uint32_t length, uint8_t parameter) {
+VendorCommand vendor_command(uint8_t opcode, uint8_t sub_command, uint32_t address, uint32_t length,
+                             uint8_t parameter) {
     VendorCommand command;
     store_le32(command.cdb, opcode);
     store_le32(command.cdb + 4, sub_command | (uint32_t(parameter) << 8));

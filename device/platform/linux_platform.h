@@ -10,7 +10,7 @@
 namespace vtx {
 
 class LinuxPlatform : public Platform {
-public:
+  public:
     // The roots are parameters so tests can point them at a fake tree.
     explicit LinuxPlatform(std::string dev_root = "/dev", std::string sys_root = "/sys");
 
@@ -40,7 +40,7 @@ public:
     const std::string& dev_root() const { return dev_root_; }
     const std::string& sys_root() const { return sys_root_; }
 
-private:
+  private:
     std::string dev_root_;
     std::string sys_root_;
     int last_error_ = 0;

@@ -21,8 +21,12 @@ Platform& native_platform() {
     return layer;
 }
 
-Platform& platform() { return installed ? *installed : native_platform(); }
+Platform& platform() {
+    return installed ? *installed : native_platform();
+}
 
-void platform_install(Platform* layer) { installed = layer; }
+void platform_install(Platform* layer) {
+    installed = layer;
+}
 
 }  // namespace vtx

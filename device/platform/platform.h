@@ -22,14 +22,14 @@ struct ScsiCommand {
     uint8_t cdb[16] = {};
     void* data = nullptr;
     uint32_t length = 0;
-    bool data_in = false;       // true: data from the device
+    bool data_in = false;  // true: data from the device
     uint32_t timeout_s = 0;
-    uint8_t scsi_status = 0;    // out: the device's status byte
-    uint8_t sense[32] = {};     // out: sense data, filled by the platform
+    uint8_t scsi_status = 0;  // out: the device's status byte
+    uint8_t sense[32] = {};   // out: sense data, filled by the platform
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // Device access. open_device opens for read and write with shared read and

@@ -10,7 +10,7 @@
 namespace vtx {
 
 class Win32Platform : public Platform {
-public:
+  public:
     // Open and send (win32_device.cpp).
     OsHandle open_device(const char* path) override;
     bool close_device(OsHandle handle) override;
@@ -31,7 +31,7 @@ public:
     void relaunch_elevated(int argc, char** argv) override;
     bool is_terminal(std::FILE* stream) override;
 
-private:
+  private:
     int last_error_ = 0;
 };
 

@@ -7,11 +7,12 @@
 
 namespace vtx {
 
-inline uint16_t load_le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t load_le16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 
 inline uint32_t load_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 inline uint64_t load_le64(const uint8_t* p) {
@@ -19,8 +20,7 @@ inline uint64_t load_le64(const uint8_t* p) {
 }
 
 inline uint32_t load_be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) |
-           uint32_t(p[3]);
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
 inline uint64_t load_be64(const uint8_t* p) {
@@ -33,11 +33,13 @@ inline void store_le16(uint8_t* p, uint16_t v) {
 }
 
 inline void store_le32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 
 inline void store_le64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 
 inline void store_be16(uint8_t* p, uint16_t v) {
@@ -46,7 +48,8 @@ inline void store_be16(uint8_t* p, uint16_t v) {
 }
 
 inline void store_be32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (24 - 8 * i));
 }
 
 inline void store_be64(uint8_t* p, uint64_t v) {

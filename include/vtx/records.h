@@ -20,7 +20,9 @@ constexpr uint32_t HEADER_HALF_SIZE = 2048;
 constexpr uint32_t READ_WINDOW_BIT = 0x20000000;
 constexpr uint32_t FLASH_UNIT = 4096;
 
-constexpr uint32_t read_window(uint32_t flash_address) { return flash_address | READ_WINDOW_BIT; }
+constexpr uint32_t read_window(uint32_t flash_address) {
+    return flash_address | READ_WINDOW_BIT;
+}
 
 // Every command goes out with this time-out, in seconds.
 constexpr uint32_t DEV_TIMEOUT = 10;
@@ -49,8 +51,8 @@ struct VendorCommand {
     uint8_t cdb[16] = {};
 };
 
-VendorCommand vendor_command(uint8_t opcode, uint8_t sub_command, uint32_t address,
-                             uint32_t length, uint8_t parameter = 0);
+VendorCommand vendor_command(uint8_t opcode, uint8_t sub_command, uint32_t address, uint32_t length,
+                             uint8_t parameter = 0);
 
 // The 20-byte reply of the version query.
 struct FirmwareVersion {

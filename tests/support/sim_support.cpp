@@ -4,15 +4,21 @@
 
 namespace vtx::test {
 
-SimInstalled::SimInstalled() { platform_install(&sim_); }
+SimInstalled::SimInstalled() {
+    platform_install(&sim_);
+}
 
-SimInstalled::~SimInstalled() { platform_install(nullptr); }
+SimInstalled::~SimInstalled() {
+    platform_install(nullptr);
+}
 
 std::vector<sim::TraceEntry> commands(const sim::SimPlatform& sim, int opcode, int sub_command) {
     std::vector<sim::TraceEntry> result;
     for (const auto& entry : sim.trace()) {
-        if (entry.cdb[0] != opcode) continue;
-        if (sub_command >= 0 && entry.cdb[4] != sub_command) continue;
+        if (entry.cdb[0] != opcode)
+            continue;
+        if (sub_command >= 0 && entry.cdb[4] != sub_command)
+            continue;
         result.push_back(entry);
     }
     return result;
@@ -22,9 +28,12 @@ std::vector<FlashWrite> flash_writes(const sim::SimPlatform& sim) {
     std::vector<FlashWrite> result;
     uint32_t address = 0;
     for (const auto& entry : sim.trace()) {
-        if (entry.cdb[0] != OP_VENDOR_WRITE) continue;
-        if (entry.cdb[4] == SUB_SET_FLASH_ADDRESS) address = load_le32(entry.cdb + 8);
-        if (entry.cdb[4] == SUB_FLASH_DATA_WRITE) result.push_back({address, entry.length});
+        if (entry.cdb[0] != OP_VENDOR_WRITE)
+            continue;
+        if (entry.cdb[4] == SUB_SET_FLASH_ADDRESS)
+            address = load_le32(entry.cdb + 8);
+        if (entry.cdb[4] == SUB_FLASH_DATA_WRITE)
+            result.push_back({address, entry.length});
     }
     return result;
 }
@@ -33,7 +42,8 @@ std::string hex(const uint8_t* bytes, size_t n) {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
     for (size_t i = 0; i < n; ++i) {
-        if (i) text += ' ';
+        if (i)
+            text += ' ';
         text += digits[bytes[i] >> 4];
         text += digits[bytes[i] & 15];
     }

@@ -5,7 +5,6 @@
 #include <iterator>
 #include <random>
 
-
 namespace vtx::test {
 
 namespace fs = std::filesystem;
@@ -14,9 +13,8 @@ TempDir::TempDir() {
     static std::atomic<unsigned> serial{0};
     std::random_device random;
     for (;;) {
-        fs::path candidate = fs::temp_directory_path() /
-                             ("vtx-test-" + std::to_string(random()) + "-" +
-                              std::to_string(serial++));
+        fs::path candidate = fs::temp_directory_path() / ("vtx-test-" + std::to_string(random()) +
+                                                          "-" + std::to_string(serial++));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
             path_ = candidate;
@@ -56,7 +54,8 @@ std::string read_text(const std::string& path) {
 CapturedStream::CapturedStream() : file_(std::tmpfile()) {}
 
 CapturedStream::~CapturedStream() {
-    if (file_) std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
 }
 
 std::string CapturedStream::text() const {
@@ -76,7 +75,8 @@ InputStream::InputStream(const std::string& text) : file_(std::tmpfile()) {
 }
 
 InputStream::~InputStream() {
-    if (file_) std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
 }
 
 }  // namespace vtx::test

@@ -13,7 +13,7 @@ namespace vtx::test {
 
 // A fresh directory, removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -24,7 +24,7 @@ public:
     std::string write(const std::string& name, const std::string& text) const;
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -33,7 +33,7 @@ std::string read_text(const std::string& path);
 
 // A stream whose contents a test reads back: a temporary file.
 class CapturedStream {
-public:
+  public:
     CapturedStream();
     ~CapturedStream();
     CapturedStream(const CapturedStream&) = delete;
@@ -42,13 +42,13 @@ public:
     std::FILE* get() const { return file_; }
     std::string text() const;
 
-private:
+  private:
     std::FILE* file_;
 };
 
 // An input stream that holds `text`.
 class InputStream {
-public:
+  public:
     explicit InputStream(const std::string& text);
     ~InputStream();
     InputStream(const InputStream&) = delete;
@@ -56,14 +56,14 @@ public:
 
     std::FILE* get() const { return file_; }
 
-private:
+  private:
     std::FILE* file_;
 };
 
 // A simulated platform installed as the process's platform for the lifetime
 // of the object.
 class SimInstalled {
-public:
+  public:
     SimInstalled();
     ~SimInstalled();
     SimInstalled(const SimInstalled&) = delete;
@@ -72,7 +72,7 @@ public:
     sim::SimPlatform& sim() { return sim_; }
     sim::SimPlatform* operator->() { return &sim_; }
 
-private:
+  private:
     sim::SimPlatform sim_;
 };
 

@@ -175,8 +175,9 @@ std::string describe(const ImageSpec& recipe, bool rescue) {
     std::snprintf(text, sizeof text,
                   "%s image (%s format), variant %u, version %u.%u.%u (%u), body %u bytes at "
                   "0x%08X",
-                  rescue ? "rescue" : "firmware", recipe.signature == MODE_RESCUE ? "rescue" : "main",
-                  recipe.chip_variant, recipe.version.major, recipe.version.minor, recipe.version.patch,
+                  rescue ? "rescue" : "firmware",
+                  recipe.signature == MODE_RESCUE ? "rescue" : "main", recipe.chip_variant,
+                  recipe.version.major, recipe.version.minor, recipe.version.patch,
                   recipe.version.build_date, recipe.body_size, recipe.body_address);
     return text;
 }
