@@ -26,10 +26,10 @@ namespace {
 
 const std::string& valid_image() {
     static const std::string path = [] {
-        vtx::imagemaker::ImageSpec spec = vtx::imagemaker::firmware_spec_for_chip(0xA0020001, 10);
-        spec.body_size = 4096;
+        vtx::imagemaker::ImageSpec recipe = vtx::imagemaker::firmware_spec_for_chip(0xA0020001, 10);
+        recipe.body_size = 4096;
         return vtx::fuzz::scratch_file("replies_image.bin",
-                                       vtx::imagemaker::build_firmware_image(spec));
+                                       vtx::imagemaker::build_firmware_image(recipe));
     }();
     return path;
 }

@@ -32,16 +32,16 @@ struct BadInput {
 };
 
 im::ImageSpec firmware() {
-    im::ImageSpec spec = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
-    spec.version = {1, 2, 4, 0, 20240615};
-    spec.body_size = 2 * 65536;
-    return spec;
+    im::ImageSpec plan = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+    plan.version = {1, 2, 4, 0, 20240615};
+    plan.body_size = 2 * 65536;
+    return plan;
 }
 
 im::ImageSpec rescue() {
-    im::ImageSpec spec = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
-    spec.body_size = 65536;
-    return spec;
+    im::ImageSpec plan = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
+    plan.body_size = 65536;
+    return plan;
 }
 
 FileDamage damaged_firmware(im::ImageDamage kind) {
@@ -197,10 +197,10 @@ const std::vector<BadInput>& cases() {
         {"rescue image",
          "rescue format on a chip that takes main format",
          [](const UpdateSet& set) {
-             im::ImageSpec spec = rescue();
-             spec.signature = MODE_RESCUE;
-             spec.image_type = 0;
-             return im::write_binary_file(set.rescue, im::build_firmware_image(spec));
+             im::ImageSpec plan = rescue();
+             plan.signature = MODE_RESCUE;
+             plan.image_type = 0;
+             return im::write_binary_file(set.rescue, im::build_firmware_image(plan));
          },
          {},
          1,
@@ -232,9 +232,9 @@ const std::vector<BadInput>& cases() {
         {"LED image",
          "placed over the firmware image's body",
          [](const UpdateSet& set) {
-             im::LedSpec spec;
-             spec.flash_address = im::MAIN_BODY_ADDRESS + 0x10000;
-             return im::write_binary_file(set.led, im::build_led_image(spec));
+             im::LedSpec plan;
+             plan.flash_address = im::MAIN_BODY_ADDRESS + 0x10000;
+             return im::write_binary_file(set.led, im::build_led_image(plan));
          },
          {},
          1,
@@ -358,11 +358,11 @@ TEST(BadInput, EveryDamageEndsWithItsMessageAndWritesNothingWhenFoundBeforeTheUp
             ASSERT_EQ(in_child([&] { return c.files(set) ? 0 : 1; }), 0);
         }
         TempDir work;
-        RunSpec spec = traced_run(set.base_state, work);
-        spec.setup = c.bridge;
-        RunRecord run = run_tool_in_child(set, spec);
+        RunSpec plan = traced_run(set.base_state, work);
+        plan.setup = c.bridge;
+        RunRecord run = run_tool_in_child(set, plan);
         long writes = 0;
-        for (const TraceLine& line : read_trace(spec.trace_out))
+        for (const TraceLine& line : read_trace(plan.trace_out))
             writes += line.opcode == OP_VENDOR_WRITE;
         EXPECT_EQ(run.code, c.code) << run.out << run.err;
         std::string printed = run.out + run.err;
@@ -393,14 +393,14 @@ TEST(BadInput, FirmwareNameWithoutItsVersionEndsBeforeAnyDeviceIsAsked) {
     for (const Name& name : names) {
         SCOPED_TRACE(name.file);
         TempDir work;
-        RunSpec spec = traced_run(set.base_state, work);
-        spec.args = set.args();
-        spec.args[1] = set.dir.file(name.file);
-        RunRecord run = run_tool_in_child(set, spec);
+        RunSpec plan = traced_run(set.base_state, work);
+        plan.args = set.args();
+        plan.args[1] = set.dir.file(name.file);
+        RunRecord run = run_tool_in_child(set, plan);
         EXPECT_EQ(run.code, 1);
         EXPECT_NE(run.err.find(name.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out.find("Press any key"), std::string::npos);
-        EXPECT_TRUE(read_trace(spec.trace_out).empty());
+        EXPECT_TRUE(read_trace(plan.trace_out).empty());
     }
 }
 

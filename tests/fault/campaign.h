@@ -107,7 +107,7 @@ struct RunSpec {
 };
 // A run from `state_in` whose files go into `work`, its commands traced.
 RunSpec traced_run(const std::string& state_in, const TempDir& work);
-RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& spec);
+RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& plan);
 std::vector<TraceLine> read_trace(const std::string& path);
 
 // What one fault point came to.

@@ -77,10 +77,10 @@ void write_trace(const sim::SimPlatform& sim, const std::vector<uint8_t>& new_he
 // The child: a new platform from the state file, without the faults and
 // power losses an earlier run left pending; the power back on when it was
 // lost; the fault of this run; the whole tool; the state file for the next.
-int child_run(const UpdateSet& set, const RunSpec& spec) {
+int child_run(const UpdateSet& set, const RunSpec& plan) {
     sim::SimPlatform sim;
     std::string error;
-    if (!sim.load(spec.state_in, error))
+    if (!sim.load(plan.state_in, error))
         return CHILD_LOAD_FAILED;
     sim.clear_faults();
     sim.power_loss_after(NEVER);
@@ -91,13 +91,13 @@ int child_run(const UpdateSet& set, const RunSpec& spec) {
             break;
         }
     }
-    apply_fault(sim, spec.fault);
-    if (spec.setup)
-        spec.setup(sim);
+    apply_fault(sim, plan.fault);
+    if (plan.setup)
+        plan.setup(sim);
     sim.clear_trace();
     platform_install(&sim);
 
-    std::vector<std::string> args = spec.args.empty() ? set.args() : spec.args;
+    std::vector<std::string> args = plan.args.empty() ? set.args() : plan.args;
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -105,8 +105,8 @@ int child_run(const UpdateSet& set, const RunSpec& spec) {
     // The standard streams themselves go to the files, so that what the tool
     // writes past its console (the image reader's "fseek()" report) lands
     // where a user would see it.
-    if (!std::freopen((spec.work_dir + "/out.txt").c_str(), "w", stdout) ||
-        !std::freopen((spec.work_dir + "/err.txt").c_str(), "w", stderr) ||
+    if (!std::freopen((plan.work_dir + "/out.txt").c_str(), "w", stdout) ||
+        !std::freopen((plan.work_dir + "/err.txt").c_str(), "w", stderr) ||
         !std::freopen("/dev/null", "r", stdin))
         return CHILD_LOAD_FAILED;
     int code = vtx_main(int(args.size()), argv.data(), Console{stdout, stderr, stdin});
@@ -114,9 +114,9 @@ int child_run(const UpdateSet& set, const RunSpec& spec) {
     std::fflush(stderr);
     platform_install(nullptr);
 
-    if (!spec.trace_out.empty())
-        write_trace(sim, set.new_header, spec.trace_out);
-    return sim.save(spec.state_out) ? code : CHILD_SAVE_FAILED;
+    if (!plan.trace_out.empty())
+        write_trace(sim, set.new_header, plan.trace_out);
+    return sim.save(plan.state_out) ? code : CHILD_SAVE_FAILED;
 }
 
 bool same_version(const FirmwareVersion& a, const FirmwareVersion& b) {
@@ -155,20 +155,20 @@ bool on_new_firmware(const UpdateSet& set, const BridgeView& view) {
 }  // namespace
 
 RunSpec traced_run(const std::string& state_in, const TempDir& work) {
-    RunSpec spec;
-    spec.state_in = state_in;
-    spec.state_out = work.file("after.state");
-    spec.work_dir = work.path().string();
-    spec.trace_out = work.file("run.trace");
-    return spec;
+    RunSpec plan;
+    plan.state_in = state_in;
+    plan.state_out = work.file("after.state");
+    plan.work_dir = work.path().string();
+    plan.trace_out = work.file("run.trace");
+    return plan;
 }
 
-RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& spec) {
+RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& plan) {
     RunRecord record;
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0)
-        _exit(child_run(set, spec));
+        _exit(child_run(set, plan));
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) {
         record.signal = -1;
@@ -178,10 +178,10 @@ RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& spec) {
         record.code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         record.signal = WTERMSIG(status);
-    record.out = read_text(spec.work_dir + "/out.txt");
-    record.err = read_text(spec.work_dir + "/err.txt");
+    record.out = read_text(plan.work_dir + "/out.txt");
+    record.err = read_text(plan.work_dir + "/err.txt");
     if (record.code == 0 || record.code == 1)
-        record.after = view_of(set, spec.state_out);
+        record.after = view_of(set, plan.state_out);
     return record;
 }
 
@@ -211,14 +211,14 @@ PointResult run_point(const UpdateSet& set, const FaultPoint& point, long window
     TempDir work;
     std::string state = set.base_state;
     for (int run = 0; run <= MAX_RERUNS; ++run) {
-        RunSpec spec;
-        spec.state_in = state;
-        spec.state_out = work.file("state" + std::to_string(run));
-        spec.work_dir = work.path().string();
+        RunSpec plan;
+        plan.state_in = state;
+        plan.state_out = work.file("state" + std::to_string(run));
+        plan.work_dir = work.path().string();
         if (run == 0)
-            spec.fault = point;
-        RunRecord record = run_tool_in_child(set, spec);
-        state = spec.state_out;
+            plan.fault = point;
+        RunRecord record = run_tool_in_child(set, plan);
+        state = plan.state_out;
         result.runs.push_back(record);
         if (record.code != 0 && record.code != 1) {
             result.crashed = true;

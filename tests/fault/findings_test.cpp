@@ -20,13 +20,13 @@ TEST(HostileInput, LedImageOverTheFirmwareBodyIsRefusedBeforeAnyWrite) {
     UpdateSet set(Start::kMainFirmware, options);
     ASSERT_EQ(set.new_header.size(), IMAGE_HEADER_SIZE);
     TempDir work;
-    RunSpec spec = traced_run(set.base_state, work);
-    RunRecord run = run_tool_in_child(set, spec);
+    RunSpec plan = traced_run(set.base_state, work);
+    RunRecord run = run_tool_in_child(set, plan);
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("Firmware update failed (ret=-8, last_error=-8)"), std::string::npos)
         << run.out << run.err;
     long writes = 0;
-    for (const TraceLine& line : read_trace(spec.trace_out))
+    for (const TraceLine& line : read_trace(plan.trace_out))
         writes += line.opcode == OP_VENDOR_WRITE;
     EXPECT_EQ(writes, 0);
     EXPECT_EQ(run.after.mode, 1) << "the bridge no longer runs a firmware";
@@ -42,8 +42,8 @@ TEST(HostileInput, BridgeInItsRescueFirmwareIsUpdatedEvenWhenItReportsTheExpecte
     UpdateSet set(Start::kRescueFirmware, options);
     ASSERT_EQ(set.new_header.size(), IMAGE_HEADER_SIZE);
     TempDir work;
-    RunSpec spec = traced_run(set.base_state, work);
-    RunRecord run = run_tool_in_child(set, spec);
+    RunSpec plan = traced_run(set.base_state, work);
+    RunRecord run = run_tool_in_child(set, plan);
     EXPECT_EQ(run.code, 0) << run.out << run.err;
     EXPECT_TRUE(converged(set, run.after)) << run.out << run.err;
 }
