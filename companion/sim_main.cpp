@@ -81,22 +81,6 @@ bool parse_options(int argc, char** argv, Options& options) {
     return true;
 }
 
-bool load_world(const Options& options, vtx::sim::SimPlatform& sim) {
-    std::string error;
-    switch (vtx::sim::load_world(options.files, sim, error)) {
-        case vtx::sim::WorldLoad::kLoaded:
-            return true;
-        case vtx::sim::WorldLoad::kStateUnreadable:
-            std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", PROGRAM,
-                         error.c_str(), PROGRAM);
-            return false;
-        case vtx::sim::WorldLoad::kDescriptionUnreadable:
-            break;
-    }
-    std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,7 +95,7 @@ int main(int argc, char** argv) {
     vtx::sim::default_world_files(options.files);
 
     vtx::sim::SimPlatform sim;
-    if (!load_world(options, sim))
+    if (!vtx::sim::load_world(options.files, sim, PROGRAM))
         return vtx::companion::EXIT_FAILED;
     vtx::platform_install(&sim);
     int code = vtx::companion::bridge_main(int(options.bridge_args.size()) - 1,

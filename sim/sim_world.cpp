@@ -1,5 +1,6 @@
 #include "sim/sim_world.h"
 
+#include <cstdio>
 #include <filesystem>
 
 namespace vtx::sim {
@@ -14,12 +15,20 @@ void default_world_files(WorldFiles& files) {
         files.state = directory + WORLD_STATE_FILE;
 }
 
-WorldLoad load_world(const WorldFiles& files, SimPlatform& sim, std::string& error) {
+bool load_world(const WorldFiles& files, SimPlatform& sim, const char* program) {
+    std::string error;
     std::error_code missing;
-    if (!files.reset && std::filesystem::exists(files.state, missing))
-        return sim.load(files.state, error) ? WorldLoad::kLoaded : WorldLoad::kStateUnreadable;
-    return load_description(files.bridges, sim, error) ? WorldLoad::kLoaded
-                                                       : WorldLoad::kDescriptionUnreadable;
+    if (!files.reset && std::filesystem::exists(files.state, missing)) {
+        if (sim.load(files.state, error))
+            return true;
+        std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", program,
+                     error.c_str(), program);
+        return false;
+    }
+    if (load_description(files.bridges, sim, error))
+        return true;
+    std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+    return false;
 }
 
 }  // namespace vtx::sim

@@ -21,10 +21,9 @@ struct WorldFiles {
 // Fills in the files not given: the defaults beside the running program.
 void default_world_files(WorldFiles& files);
 
-enum class WorldLoad { kLoaded, kStateUnreadable, kDescriptionUnreadable };
-
 // Loads the state file when there is one (and no reset is asked for), else
-// the description. `error` says what went wrong.
-WorldLoad load_world(const WorldFiles& files, SimPlatform& sim, std::string& error);
+// the description. On failure it says why on standard error, under the
+// program's name, and gives false.
+bool load_world(const WorldFiles& files, SimPlatform& sim, const char* program);
 
 }  // namespace vtx::sim
