@@ -8,17 +8,14 @@
 #include "companion/check.h"
 #include "companion/commands.h"
 #include "params/encoder.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool write_area(const std::string& path, const std::vector<uint8_t>& area) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    File file(std::fopen(path.c_str(), "wb"));
     if (!file)
         return false;
     bool written = std::fwrite(area.data(), 1, area.size(), file.get()) == area.size();

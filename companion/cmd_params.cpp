@@ -10,17 +10,14 @@
 #include "companion/text.h"
 #include "params/encoder.h"
 #include "params/programming.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool write_raw(const std::string& path, const std::vector<uint8_t>& area) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    File file(std::fopen(path.c_str(), "wb"));
     if (!file)
         return false;
     bool written = std::fwrite(area.data(), 1, area.size(), file.get()) == area.size();
