@@ -154,6 +154,8 @@ class SimPlatform : public Platform {
     void set_elevated(bool elevated);
     void set_terminal(bool terminal);
     const std::vector<std::vector<std::string>>& relaunch_requests() const;
+    // What a relaunch request gives back (0 until set; -1 with `failure`: not started).
+    void set_relaunch_result(int code, const std::string& failure = "");
 
     // State files: the devices, their configuration and their flash, in the
     // documented format of docs/simulator.md.
@@ -178,7 +180,7 @@ class SimPlatform : public Platform {
     std::string executable_path() override;
     char path_separator() const override;
     bool is_elevated() override;
-    void relaunch_elevated(int argc, char** argv) override;
+    int relaunch_elevated(int argc, char** argv, std::string& failure) override;
     bool is_terminal(std::FILE* stream) override;
 
   private:

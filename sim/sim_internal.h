@@ -148,6 +148,8 @@ struct World {
     bool elevated = true;
     bool terminal = false;
     std::vector<std::vector<std::string>> relaunches;
+    int relaunch_code = 0;
+    std::string relaunch_failure;
 
     Bridge::State& new_bridge(const BridgeConfig& config);
     // Brings back every bridge whose boot time has come.

@@ -264,11 +264,18 @@ bool SimPlatform::is_elevated() {
     return state_->elevated;
 }
 
-void SimPlatform::relaunch_elevated(int argc, char** argv) {
+void SimPlatform::set_relaunch_result(int code, const std::string& failure) {
+    state_->relaunch_code = code;
+    state_->relaunch_failure = failure;
+}
+
+int SimPlatform::relaunch_elevated(int argc, char** argv, std::string& failure) {
     std::vector<std::string> arguments;
     for (int i = 0; i < argc && argv; ++i)
         arguments.push_back(argv[i] ? argv[i] : "");
     state_->relaunches.push_back(arguments);
+    failure = state_->relaunch_failure;
+    return state_->relaunch_code;
 }
 
 bool SimPlatform::is_terminal(std::FILE*) {
