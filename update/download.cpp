@@ -92,7 +92,7 @@ int fw_download(DeviceHandle* handle, const char* path) {
         return result;
     ImageHeader header = image_header_from_bytes(header_bytes);
 
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     uint32_t file_size = 0;

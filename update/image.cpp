@@ -137,7 +137,7 @@ uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length) {
 int fw_read_header(const char* path, uint8_t* header) {
     if (path == nullptr)
         return -1;
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     Buffer buffer;
@@ -166,7 +166,7 @@ int fw_read_header(const char* path, uint8_t* header) {
 int32_t fw_file_size(const char* path) {
     if (path == nullptr)
         return -1;
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
@@ -200,7 +200,7 @@ bool fw_layout_fits(const ImageHeader& header, uint32_t file_size) {
 bool fw_image_spans(const char* path, ImageSpans* spans) {
     if (path == nullptr || spans == nullptr)
         return false;
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     uint8_t bytes[IMAGE_HEADER_SIZE];
     if (!file || std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
         return false;

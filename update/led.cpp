@@ -41,7 +41,7 @@ bool led_range_allowed(uint32_t flash_address, uint32_t total) {
 int led_check_image(const char* path, uint8_t* header64) {
     if (!path || !header64)
         return -1;
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     if (std::fread(header64, 1, LED_HEADER_SIZE, file.get()) != LED_HEADER_SIZE)
@@ -89,7 +89,7 @@ int led_download(DeviceHandle* handle, const char* path) {
     LedImageHeader header = led_header_from_bytes(header_bytes);
     uint32_t total = header.length_a + header.length_b;
 
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     Buffer block;
