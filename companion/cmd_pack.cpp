@@ -1,29 +1,16 @@
 // pack-params: the 2048-byte area a parameter file encodes to, as the update
 // tool would program it.
-#include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "companion/bridge_main.h"
 #include "companion/check.h"
 #include "companion/commands.h"
 #include "params/encoder.h"
+#include "tools/outfile/replace_file.h"
 
 namespace vtx::companion {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-bool write_area(const std::string& path, const std::vector<uint8_t>& area) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        return false;
-    bool written = std::fwrite(area.data(), 1, area.size(), file.get()) == area.size();
-    return std::fclose(file.release()) == 0 && written;
-}
 
 // 0 with the area, or the reason the update tool would refuse the file.
 int pack(const std::string& cfg, std::vector<ParameterEntry>& entries, std::vector<uint8_t>& area,
@@ -57,8 +44,10 @@ int run_pack_params(const Output& output) {
     std::string message;
     if (int code = pack(cfg, entries, area, message); code != EXIT_DONE)
         return finish_early(output, code, message);
-    if (!write_area(out, area))
-        return finish_early(output, EXIT_FAILED, "cannot write " + out);
+    // The area replaces `out` whole, and never the parameter file it comes from.
+    std::string reason;
+    if (!outfile::replace_file_apart_from(out, cfg, area.data(), area.size(), reason))
+        return finish_early(output, EXIT_FAILED, "cannot write " + out + ": " + reason);
 
     uint32_t size = param_encoded_size(entries.data(), int(entries.size()));
     int dropped = dropped_lines(facts);

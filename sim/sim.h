@@ -156,8 +156,10 @@ class SimPlatform : public Platform {
     const std::vector<std::vector<std::string>>& relaunch_requests() const;
 
     // State files: the devices, their configuration and their flash, in the
-    // documented format of docs/simulator.md.
+    // documented format of docs/simulator.md, closed by an end record with
+    // the line count and CRC-32 of the rest; load refuses a file without it.
     bool save(const std::string& path) const;
+    bool save(const std::string& path, std::string& error) const;
     bool load(const std::string& path);
     bool load(const std::string& path, std::string& error);  // "file: line N: reason"
 

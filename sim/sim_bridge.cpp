@@ -115,7 +115,8 @@ void Bridge::State::leave_bus() {
 }
 
 void Bridge::State::start_restart() {
-    ++restart_count;
+    if (restart_count < std::numeric_limits<int>::max())
+        ++restart_count;
     leave_bus();
     double seconds = config.boot_seconds;
     // Negative (or not a number): it never comes back.

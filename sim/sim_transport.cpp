@@ -1,6 +1,7 @@
 // One pass-through command: the handle's device, injected faults, the device's
 // own reply, the trace entry, and what happens to the bus afterwards.
 #include <cstring>
+#include <limits>
 
 #include "sim/sim_internal.h"
 
@@ -35,8 +36,13 @@ bool injected_fault(detail::World& world, const ScsiCommand& command, const std:
         const CommandFault& fault = active.fault;
         if (!fault_matches(fault, command, world.current_index, path, bridge_name))
             continue;
-        long turn = ++active.matched;
-        bool due = turn > fault.skip && (fault.count < 0 || turn <= fault.skip + fault.count);
+        // The count stops at its top rather than wrap, and the window is
+        // compared without a sum: skip and count may each be as large as a
+        // long holds.
+        if (active.matched < std::numeric_limits<long>::max())
+            ++active.matched;
+        long turn = active.matched;
+        bool due = turn > fault.skip && (fault.count < 0 || turn - fault.skip <= fault.count);
         if (!due || fired)
             continue;
         fired = true;

@@ -1,6 +1,7 @@
 // State files and description files of the simulated platform.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <string>
 
@@ -68,11 +69,58 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     // The other bridge kept the flash address it had been given.
     EXPECT_EQ(data_write(copy, copy.open_device(DRIVE2), std::vector<uint8_t>(4096)).status, 0);
 
-    // A failed load leaves the platform as it was.
-    EXPECT_FALSE(copy.load(dir.write("bad.txt", "[bridge]\nchip_id = 12x\n"), error));
-    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    // A state file is whole or refused: cut at any line, or with one byte
+    // changed, it fails to load and the platform stays as it was.
+    const std::string text = read_text(first);
+    std::vector<std::string> damaged = {"", "[bridge]\nchip_id = 12x\n"};
+    for (size_t at = text.find('\n'); at + 1 < text.size(); at = text.find('\n', at + 1))
+        damaged.push_back(text.substr(0, at + 1));
+    std::string flipped = text;
+    flipped[text.find("page = ") + 20] ^= 1;
+    damaged.push_back(flipped);
+    for (const std::string& bad : damaged) {
+        ASSERT_FALSE(copy.load(dir.write("bad.txt", bad), error)) << bad.size();
+        EXPECT_NE(error.find("not a whole state file"), std::string::npos) << error;
+    }
     EXPECT_FALSE(copy.load(dir.file("missing.txt"), error));
     EXPECT_EQ(copy.bridges().size(), 2u);
+}
+
+// Fault counters at the top of their range neither wrap nor stop counting
+// early: a fault fires exactly on the turns its window names.
+TEST(SimFiles, FaultCountersAtTheTopOfTheirRangeFireOnTheirTurnsOnly) {
+    const std::string top = std::to_string(std::numeric_limits<long>::max());
+    const std::string below = std::to_string(std::numeric_limits<long>::max() - 2);
+    const struct {
+        std::string fault;
+        std::vector<int> statuses;  // of four INQUIRY commands in turn
+    } cases[] = {
+        {"skip = 1\ncount = " + top, {0, 2, 2, 2}},
+        {"skip = 0\ncount = " + top + "\nmatched = " + top, {2, 2, 2, 2}},
+        {"skip = " + top + "\ncount = " + top + "\nmatched = " + below, {0, 0, 0, 0}},
+        {"skip = " + below +
+             "\ncount = 1\nmatched = " + std::to_string(std::numeric_limits<long>::max() - 3),
+         {0, 2, 0, 0}},
+        {"skip = 2\ncount = -1\nmatched = " + top, {2, 2, 2, 2}},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SimPlatform sim;
+        std::string error;
+        ASSERT_TRUE(sim::load_description(
+            dir.write("d.txt", "[bridge]\nrestart_count = 2147483647\n[fault]\nopcode = 0x12\n" +
+                                   c.fault + "\n"),
+            sim, error))
+            << error;
+        OsHandle h = sim.open_device(DRIVE1);
+        std::vector<int> statuses;
+        for (int i = 0; i < 4; ++i)
+            statuses.push_back(inquiry(sim, h).status);
+        EXPECT_EQ(statuses, c.statuses);
+        restart(sim, h);
+        EXPECT_EQ(sim.bridges()[0]->restart_count(), std::numeric_limits<int>::max());
+    }
 }
 
 TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {

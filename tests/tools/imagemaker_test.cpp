@@ -240,6 +240,9 @@ TEST(ImageMakerCli, ParameterAreaRoundTripsAndRefusesWhatTheUpdateRefuses) {
         EXPECT_FALSE(std::filesystem::exists(refused));
     }
     EXPECT_EQ(run({"pack-params", dir.file("absent.cfg"), refused}).code, EXIT_REFUSED);
+    // Its own input is never its output.
+    EXPECT_EQ(run({"pack-params", cfg, cfg}).code, EXIT_REFUSED);
+    EXPECT_EQ(test::read_text(cfg), "VID = 0x1234 ; vendor\nPRODUCT = \"abc\"\n");
     EXPECT_EQ(run({"show-params", dir.write("odd.bin", std::string(100, '\0'))}).code,
               EXIT_REFUSED);
 }

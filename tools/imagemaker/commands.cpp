@@ -162,8 +162,9 @@ bool led_spec_from(const OptionMap& options, LedSpec& recipe, std::string& error
 int write_out(const OptionMap& options, const std::vector<uint8_t>& file, std::FILE* out,
               const std::string& what, std::string& error) {
     const std::string& path = options.at("out");
-    if (!write_binary_file(path, file)) {
-        error = "cannot write " + path;
+    std::string reason;
+    if (!write_binary_file(path, file, reason)) {
+        error = "cannot write " + path + ": " + reason;
         return EXIT_REFUSED;
     }
     std::fprintf(out, "wrote %s: %s, %zu bytes\n", path.c_str(), what.c_str(), file.size());

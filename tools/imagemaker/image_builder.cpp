@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "tools/outfile/replace_file.h"
 #include "update/image.h"
 #include "vtx/bytes.h"
 
@@ -147,14 +148,14 @@ std::vector<uint8_t> build_led_image(const LedSpec& recipe) {
     return file;
 }
 
+bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes,
+                       std::string& error) {
+    return outfile::replace_file(path, bytes.data(), bytes.size(), error);
+}
+
 bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        return false;
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        return false;
-    }
-    return std::fclose(file.release()) == 0;
+    std::string error;
+    return write_binary_file(path, bytes, error);
 }
 
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes) {

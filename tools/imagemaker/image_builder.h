@@ -143,7 +143,11 @@ int format_parameter_area(const std::vector<uint8_t>& area, std::string& text, s
 // `seed` (0 is taken as 1).
 std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length);
 
-// Whole-file helpers; false when the file cannot be written or read.
+// Whole-file helpers; false when the file cannot be written or read. A file
+// is written beside its old self and renamed over it (outfile::replace_file),
+// with the reason in `error` when that fails.
+bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes,
+                       std::string& error);
 bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes);
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes);
 
