@@ -5,6 +5,7 @@
 #include "companion/bridge_main.h"
 #include "companion/check.h"
 #include "companion/commands.h"
+#include "companion/text.h"
 #include "params/encoder.h"
 #include "tools/outfile/replace_file.h"
 
@@ -17,7 +18,8 @@ int pack(const std::string& cfg, std::vector<ParameterEntry>& entries, std::vect
          std::string& message) {
     // The loader decides; the walk of `check` only explains.
     if (param_load_file(cfg.c_str(), entries) != 0) {
-        message = "not one line of " + cfg + " sets a parameter: vtx_fwupdate refuses it";
+        message =
+            "not one line of " + printable(cfg) + " sets a parameter: vtx_fwupdate refuses it";
         return EXIT_FAILED;
     }
     uint32_t size = param_encoded_size(entries.data(), int(entries.size()));
@@ -38,7 +40,7 @@ int run_pack_params(const Output& output) {
     ParamFacts facts;
     Finding failure;
     if (!walk_parameter_file(cfg, facts, failure))
-        return finish_early(output, EXIT_FAILED, cfg + ": " + failure.message);
+        return finish_early(output, EXIT_FAILED, printable(cfg) + ": " + failure.message);
     std::vector<ParameterEntry> entries;
     std::vector<uint8_t> area(PARAMETER_AREA_SIZE, 0);
     std::string message;
@@ -47,16 +49,17 @@ int run_pack_params(const Output& output) {
     // The area replaces `out` whole, and never the parameter file it comes from.
     std::string reason;
     if (!outfile::replace_file_apart_from(out, cfg, area.data(), area.size(), reason))
-        return finish_early(output, EXIT_FAILED, "cannot write " + out + ": " + reason);
+        return finish_early(output, EXIT_FAILED, "cannot write " + printable(out) + ": " + reason);
 
     uint32_t size = param_encoded_size(entries.data(), int(entries.size()));
     int dropped = dropped_lines(facts);
     if (!output.json()) {
-        say(output, "%s: %u parameters, %u of %u bytes, written to %s\n", cfg.c_str(),
-            unsigned(entries.size()), unsigned(size), unsigned(PARAMETER_AREA_SIZE), out.c_str());
+        say(output, "%s: %u parameters, %u of %u bytes, written to %s\n", printable(cfg).c_str(),
+            unsigned(entries.size()), unsigned(size), unsigned(PARAMETER_AREA_SIZE),
+            printable(out).c_str());
         if (dropped > 0)
             say(output, "%d line%s dropped: vtx_bridge check %s says why\n", dropped,
-                dropped == 1 ? "" : "s", cfg.c_str());
+                dropped == 1 ? "" : "s", printable(cfg).c_str());
         return EXIT_DONE;
     }
     JsonWriter json;

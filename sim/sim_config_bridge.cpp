@@ -83,10 +83,20 @@ bool Applier::firmware_entry(BridgeBuild& build, const Entry& entry, std::string
     Value value{entry, reason};
     const std::string& key = entry.key;
     std::string text;
+    // The image is read here, so a file that cannot be used is reported at
+    // its own line.
     if (key == "image") {
         if (!value.get(text))
             return false;
         build.image = resolve(text);
+        if (!read_binary(build.image, build.image_bytes)) {
+            reason = "cannot read image file " + build.image;
+            return false;
+        }
+        if (build.image_bytes.size() < IMAGE_LEAD_BLOCK) {
+            reason = "image file " + build.image + " is shorter than 4096 bytes";
+            return false;
+        }
         return true;
     }
     if (key == "firmware") {
@@ -327,20 +337,9 @@ bool Applier::finish_bridge(BridgeBuild& build, const Section& section, std::str
         reason = "bridge '" + name + "' has both an image and a firmware";
         return false;
     }
-    std::vector<uint8_t> image;
-    if (!build.image.empty()) {
-        if (!read_binary(build.image, image)) {
-            reason = "cannot read image file " + build.image;
-            return false;
-        }
-        if (image.size() < IMAGE_LEAD_BLOCK) {
-            reason = "image file " + build.image + " is shorter than 4096 bytes";
-            return false;
-        }
-    }
     start_bridge(build, name);
-    if (!image.empty())
-        world_.bridges.back()->install_image(image);
+    if (!build.image_bytes.empty())
+        world_.bridges.back()->install_image(build.image_bytes);
     return true;
 }
 
