@@ -240,6 +240,26 @@ bool Applier::bridge_entry(BridgeBuild& build, const Entry& entry, std::string& 
         }
         return true;
     }
+    if (key == "identity_after_restart") {
+        build.config.identity_after_restart.reset();
+        if (entry.items.size() == 1 && entry.items[0] == "none")
+            return true;
+        uint32_t identity;
+        if (!value.get(identity))
+            return false;
+        build.config.identity_after_restart = identity;
+        return true;
+    }
+    if (key == "version_reply") {
+        // Bytes as given (hex: for binary), none left out: a reply need not
+        // hold a single zero byte.
+        if (!value.get(text))
+            return false;
+        if (text.size() > FIRMWARE_VERSION_SIZE)
+            return value.fail("takes at most 20 bytes");
+        build.config.version_reply.assign(text.begin(), text.end());
+        return true;
+    }
     if (key == "max_transfer_reply") {
         if (entry.items.size() == 1 && entry.items[0] == "none") {
             build.config.max_transfer_reply.reset();

@@ -110,6 +110,11 @@ void render_config(std::ostream& out, const BridgeConfig& c) {
     out << "max_transfer = " << c.max_transfer << "\n";
     out << "boot_seconds = " << seconds_text(c.boot_seconds) << "\n";
     out << "identity_failures_after_boot = " << c.identity_failures_after_boot << "\n";
+    out << "identity_after_restart = "
+        << (c.identity_after_restart ? hex_number(*c.identity_after_restart) : "none") << "\n";
+    if (!c.version_reply.empty())
+        out << "version_reply = "
+            << quote(std::string(c.version_reply.begin(), c.version_reply.end())) << "\n";
     render_drive(out, c.drive);
 }
 
@@ -171,6 +176,8 @@ void render_fault(std::ostream& out, const ActiveFault& active) {
     out << "asc = " << int(f.asc) << "\n";
     out << "ascq = " << int(f.ascq) << "\n";
     out << "platform_error = " << f.platform_error << "\n";
+    out << "open = " << flag_text(f.on_open) << "\n";
+    out << "sense_length = " << int(f.sense_length) << "\n";
     out << "matched = " << active.matched << "\n";
 }
 

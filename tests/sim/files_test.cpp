@@ -123,6 +123,77 @@ TEST(SimFiles, FaultCountersAtTheTopOfTheirRangeFireOnTheirTurnsOnly) {
     }
 }
 
+// Devices that misbehave in ways the tool must survive, as a description
+// sets them up: an open that fails, an identity word that changes with a
+// restart, a version reply with no zero byte, sense data of any length.
+TEST(SimFiles, DescriptionSetsUpDevicesThatMisbehave) {
+    TempDir dir;
+    SimPlatform sim;
+    std::string error;
+    ASSERT_TRUE(sim::load_description(
+        dir.write("d.txt", std::string("[bridge odd]\nfirmware = main\nidentity = 0x11111111\n"
+                                       "identity_after_restart = 0x22222222\n"
+                                       "version_reply = hex:0102030405\n"
+                                       "[fault]\nopen = yes\ndevice = odd\nskip = 1\n")),
+        sim, error))
+        << error;
+    // A state file keeps every one of them.
+    ASSERT_TRUE(sim.save(dir.file("s1.txt")));
+    SimPlatform copy;
+    ASSERT_TRUE(copy.load(dir.file("s1.txt"), error)) << error;
+    ASSERT_TRUE(copy.save(dir.file("s2.txt")));
+    EXPECT_EQ(read_text(dir.file("s1.txt")), read_text(dir.file("s2.txt")));
+
+    OsHandle h = copy.open_device(DRIVE1);
+    EXPECT_EQ(copy.open_device(DRIVE1), INVALID_OS_HANDLE);
+    EXPECT_EQ(copy.last_error(), sim::SIM_ERROR_ACCESS_DENIED);
+    EXPECT_NE(copy.open_device(DRIVE1), INVALID_OS_HANDLE);
+    EXPECT_EQ(vendor_in(copy, h, SUB_VERSION, 0, 20).data,
+              (std::vector<uint8_t>{1, 2, 3, 4, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(load_le32(vendor_in(copy, h, SUB_IDENTITY, 0, 4).data.data()), 0x11111111u);
+    restart(copy, h);
+    copy.pause_ms(5000);
+    h = copy.open_device(DRIVE1);
+    EXPECT_EQ(load_le32(vendor_in(copy, h, SUB_IDENTITY, 0, 4).data.data()), 0x22222222u);
+
+    // Sense data as long as the device makes it: the rest of the area stays
+    // zero, and bytes past the fixed format are the device's own.
+    const struct {
+        int length;
+        uint8_t asc, ascq, additional, byte20;
+    } lengths[] = {{0, 0, 0, 0, 0},
+                   {8, 0, 0, 0, 0},
+                   {13, 0x24, 0, 5, 0},
+                   {18, 0x24, 7, 10, 0},
+                   {32, 0x24, 7, 24, 0xEE}};
+    for (const auto& l : lengths) {
+        SCOPED_TRACE(l.length);
+        SimPlatform device;
+        ASSERT_TRUE(sim::load_description(
+            dir.write("f.txt",
+                      "[bridge]\n[fault]\nopcode = 0x12\nasc = 0x24\nascq = 7\n"
+                      "sense_length = " +
+                          std::to_string(l.length) + "\n"),
+            device, error))
+            << error;
+        ScsiCommand command;
+        command.cdb[0] = 0x12;
+        command.cdb[4] = 36;
+        std::vector<uint8_t> data(36);
+        command.data = data.data();
+        command.length = 36;
+        command.data_in = true;
+        std::fill(std::begin(command.sense), std::end(command.sense), uint8_t(0x55));
+        ASSERT_TRUE(device.pass_through(device.open_device(DRIVE1), command));
+        EXPECT_EQ(command.scsi_status, 2);
+        EXPECT_EQ(command.sense[0], l.length ? 0x70 : 0);
+        EXPECT_EQ(command.sense[7], l.additional);
+        EXPECT_EQ(command.sense[12], l.asc);
+        EXPECT_EQ(command.sense[13], l.ascq);
+        EXPECT_EQ(command.sense[20], l.byte20);
+    }
+}
+
 TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {
     TempDir dir;
     sim::ImageSpec recipe;
