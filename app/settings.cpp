@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "device/platform/platform.h"
+#include "vtx/file.h"
 
 namespace vtx {
 
@@ -15,11 +16,6 @@ constexpr const char* SETTINGS_FILE_NAME = "config.ini";
 // One read takes at most 511 characters; a longer line arrives in pieces,
 // and each piece counts as a line of its own.
 constexpr int LINE_BUFFER_SIZE = 512;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;

@@ -5,17 +5,14 @@
 
 #include "companion/check.h"
 #include "params/encoder.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool read_small_file(const std::string& path, std::vector<uint8_t>& bytes, uint64_t limit) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    File file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return false;
     uint8_t chunk[4096];

@@ -11,15 +11,11 @@
 #include "companion/text.h"
 #include "update/image.h"
 #include "vtx/bytes.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Every chip id a supported bridge may report.
 constexpr uint32_t KNOWN_CHIPS[] = {0xA0010001, 0xA0010002, 0xA0010003, 0xA0020000, 0xA0020001,

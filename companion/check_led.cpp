@@ -6,15 +6,11 @@
 
 #include "companion/check.h"
 #include "companion/text.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr uint64_t ADDRESS_SPACE_END = 0x100000000ull;
 

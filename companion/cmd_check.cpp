@@ -10,14 +10,11 @@
 #include "params/encoder.h"
 #include "params/parser.h"
 #include "vtx/bytes.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Enough of a file to tell its kind.
 constexpr size_t SNIFF_SIZE = 65536;
@@ -52,7 +49,7 @@ bool has_nul(const std::vector<uint8_t>& head) {
 }
 
 std::string detect_kind(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    File file(std::fopen(path.c_str(), "rb"));
     uint64_t size = 0;
     if (!file || !file_size_of(path, size))
         return "unknown";

@@ -8,15 +8,11 @@
 
 #include "companion/check.h"
 #include "params/encoder.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 struct Span {
     size_t start;

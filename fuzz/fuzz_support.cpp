@@ -8,16 +8,12 @@
 #include <random>
 
 #include "vtx/bytes.h"
+#include "vtx/file.h"
 #include "vtx/records.h"
 
 namespace vtx::fuzz {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The ways a command can end, by the control byte it takes. Half of the
 // values leave the command alone, so a random input still gets far into a

@@ -7,6 +7,7 @@
 
 #include "params/table.h"
 #include "vtx/bytes.h"
+#include "vtx/file.h"
 
 namespace vtx {
 
@@ -174,11 +175,6 @@ bool records_alloc(std::vector<Record>& records, size_t count) {
     }
     return true;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 

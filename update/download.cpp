@@ -9,6 +9,7 @@
 #include "update/image.h"
 #include "update/progress.h"
 #include "vtx/buffer.h"
+#include "vtx/file.h"
 #include "vtx/records.h"
 
 namespace vtx {
@@ -16,11 +17,6 @@ namespace vtx {
 namespace {
 
 constexpr uint32_t LARGEST_CHUNK = 65536;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The position of the end of the file; false when it cannot be had or does not
 // fit the 32-bit arithmetic of the walk.

@@ -7,15 +7,11 @@
 #include "device/bridge.h"
 #include "vtx/buffer.h"
 #include "vtx/bytes.h"
+#include "vtx/file.h"
 
 namespace vtx {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Built on the first CRC computation and kept for the rest of the run. Table 0
 // is the classic byte-wise table; table k gives the CRC of a byte followed by

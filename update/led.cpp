@@ -7,16 +7,12 @@
 #include "update/flash.h"
 #include "update/progress.h"
 #include "vtx/buffer.h"
+#include "vtx/file.h"
 #include "vtx/records.h"
 
 namespace vtx {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The LED image is written in whole blocks, so the flash it touches runs from
 // flash_address to flash_address + total rounded up to a whole block. That

@@ -7,15 +7,11 @@
 #include "tools/outfile/replace_file.h"
 #include "update/image.h"
 #include "vtx/bytes.h"
+#include "vtx/file.h"
 
 namespace vtx::imagemaker {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Lead region and body come from different streams of the same seed, so two
 // images with different seeds differ everywhere.

@@ -1,4 +1,5 @@
 #include "tools/usbgadget/gadget_tree.h"
+#include "vtx/file.h"
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -14,12 +15,8 @@ namespace {
 
 constexpr const char* CONFIGFS_GADGETS = "/sys/kernel/config/usb_gadget";
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 bool write_attribute(const std::string& path, const std::string& value, std::string& error) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "w"));
+    File file(std::fopen(path.c_str(), "w"));
     // configfs takes an attribute in one write; a buffered stream flushes it at once on close.
     if (!file || std::fputs(value.c_str(), file.get()) < 0 || std::fflush(file.get()) != 0) {
         error = path + ": " + std::strerror(errno);

@@ -1,0 +1,67 @@
+// Windows: opening an input file. CreateFileA does not wait for anything here:
+// a directory is refused by the open itself (no backup semantics asked), and
+// the device namespace (\\.\PhysicalDrive1, \\.\pipe\...) is refused before
+// any open. What opens must be a disk file with file information of its own,
+// which a console (CON), the null device (NUL) and a raw drive are not.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "vtx/file.h"
+
+namespace vtx {
+
+namespace {
+bool is_read_mode(const char* mode) {
+    return mode && (std::strcmp(mode, "r") == 0 || std::strcmp(mode, "rb") == 0);
+}
+
+bool names_a_device(const char* path) {
+    return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+           path[2] == '.' && (path[3] == '\\' || path[3] == '/');
+}
+
+// A disk file, not a directory or device, and its size.
+bool is_disk_file(HANDLE handle, uint64_t& size) {
+    BY_HANDLE_FILE_INFORMATION info;
+    LARGE_INTEGER length;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ||
+        !GetFileSizeEx(handle, &length) || length.QuadPart < 0)
+        return false;
+    size = uint64_t(length.QuadPart);
+    return true;
+}
+}  // namespace
+
+File open_regular_file(const char* path, const char* mode, uint64_t* size) {
+    if (!path || !is_read_mode(mode) || names_a_device(path))
+        return nullptr;
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    uint64_t length = 0;
+    if (!is_disk_file(handle, length)) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    const int text = mode[1] == 'b' ? _O_BINARY : _O_TEXT;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | text);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    File file(_fdopen(fd, mode));
+    if (!file) {
+        _close(fd);  // closes the handle too
+        return nullptr;
+    }
+    if (size)
+        *size = length;
+    return file;
+}
+
+}  // namespace vtx
