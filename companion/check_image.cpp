@@ -216,20 +216,13 @@ bool not_a_regular_file(const std::string& path, Finding& failure) {
 }
 
 bool file_size_of(const std::string& path, uint64_t& size) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0)
-        return false;
-    long end = std::ftell(file.get());
-    if (end < 0)
-        return false;
-    size = uint64_t(end);
-    return true;
+    return bool(open_regular_file(path.c_str(), "rb", &size));
 }
 
 void check_image(FileReport& report, const std::string& role) {
     ImageFacts& facts = report.image;
-    File file(std::fopen(report.path.c_str(), "rb"));
-    if (!file || !file_size_of(report.path, facts.size)) {
+    File file(open_regular_file(report.path.c_str(), "rb", &facts.size));
+    if (!file) {
         report.problem("cannot-open", "cannot open the file");
         return;
     }

@@ -49,9 +49,9 @@ bool has_nul(const std::vector<uint8_t>& head) {
 }
 
 std::string detect_kind(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rb"));
     uint64_t size = 0;
-    if (!file || !file_size_of(path, size))
+    File file(open_regular_file(path.c_str(), "rb", &size));
+    if (!file)
         return "unknown";
     std::vector<uint8_t> head(SNIFF_SIZE);
     head.resize(std::fread(head.data(), 1, head.size(), file.get()));

@@ -1,17 +1,18 @@
 // A [bridge] section: its configuration, the drive behind it, the firmware
 // it starts with and, in state files, its flash and running state.
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 
 #include "sim/sim_applier.h"
+#include "vtx/file.h"
 
 namespace vtx::sim::detail {
 
 namespace {
 
-constexpr uintmax_t MAX_INPUT_FILE = 256u << 20;
+// An image a bridge starts on: the largest image the image maker makes, with
+// room to spare.
+constexpr uint64_t MAX_INPUT_FILE = 65ull << 20;
 
 const Field<BridgeConfig, std::string> BRIDGE_TEXT[] = {
     {"path", &BridgeConfig::path},         {"volume", &BridgeConfig::volume_path},
@@ -49,15 +50,13 @@ const Field<DriveConfig, uint16_t> DRIVE_HALVES[] = {
 const Field<DriveConfig, bool> DRIVE_FLAGS[] = {
     {"drive_capacity_fails", &DriveConfig::capacity_fails}};
 bool read_binary(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::error_code error;
-    uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > MAX_INPUT_FILE)
+    uint64_t size = 0;
+    File file(open_regular_file(path.c_str(), "rb", &size));
+    if (!file || size > MAX_INPUT_FILE)
         return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-    return bytes.size() == size;
+    bytes.resize(size_t(size));
+    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
+           std::fgetc(file.get()) == EOF;
 }
 
 }  // namespace

@@ -4,12 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "sim/sim_config.h"
 #include "tools/outfile/replace_file.h"
+#include "vtx/file.h"
 
 namespace vtx::sim {
 
@@ -181,17 +180,23 @@ void render_fault(std::ostream& out, const ActiveFault& active) {
     out << "matched = " << active.matched << "\n";
 }
 
+// Only a regular file within the bound is read, checked before the read.
 bool read_text_file(const std::string& path, uintmax_t limit, std::string& text,
                     std::string& error) {
-    std::error_code code;
-    uintmax_t size = std::filesystem::file_size(path, code);
-    if (code || size > limit) {
-        error = path + ": " + (code ? "cannot read the file" : "the file is too large");
+    uint64_t size = 0;
+    File file(open_regular_file(path.c_str(), "rb", &size));
+    if (!file) {
+        error = path + ": cannot read the file (missing, or not a regular file)";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), {});
-    if (!in.good() && !in.eof()) {
+    if (size > limit) {
+        error = path + ": the file is too large (" + std::to_string(size) + " bytes; at most " +
+                std::to_string(limit) + ")";
+        return false;
+    }
+    text.resize(size_t(size));
+    if (std::fread(text.data(), 1, text.size(), file.get()) != text.size() ||
+        std::fgetc(file.get()) != EOF) {
         error = path + ": cannot read the file";
         return false;
     }

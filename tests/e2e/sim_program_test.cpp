@@ -90,9 +90,13 @@ TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
          "not a whole state file"},
         {{"--state", dir.write("empty.txt", std::string())}, "not a whole state file"},
         {{"--state", dir.write("unended.txt", unended)}, "--reset"},
-        {{"--state", dir.file("sub")}, "--reset"},
+        {{"--state", dir.file("sub")}, "not a regular file"},
+        {{"--state", dir.file("huge.txt")}, "too large"},
     };
     std::filesystem::create_directory(dir.file("sub"));
+    // Over the bound of a state file: refused before a byte is read.
+    dir.write("huge.txt", std::string());
+    std::filesystem::resize_file(dir.file("huge.txt"), 65u << 20);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
         ChildResult run = run_child(program(), c.args, dir.path().string());

@@ -3,6 +3,7 @@
 // the command line.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@
 #include "update/image.h"
 #include "update/led.h"
 #include "vtx/bytes.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace vtx::imagemaker {
 namespace {
@@ -245,6 +250,35 @@ TEST(ImageMakerCli, ParameterAreaRoundTripsAndRefusesWhatTheUpdateRefuses) {
     EXPECT_EQ(test::read_text(cfg), "VID = 0x1234 ; vendor\nPRODUCT = \"abc\"\n");
     EXPECT_EQ(run({"show-params", dir.write("odd.bin", std::string(100, '\0'))}).code,
               EXIT_REFUSED);
+}
+
+// An input is a regular file no larger than its kind holds, checked before
+// it is read: nothing blocks in the open, and nothing reads without end.
+TEST(ImageMakerCli, InputsThatAreNoRegularFileOrTooLargeAreRefusedAtOnce) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("sub"));
+    std::vector<std::string> inputs = {dir.file("sub")};
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    inputs.push_back(dir.file("fifo"));
+    inputs.push_back("/dev/zero");
+#endif
+    std::string big = dir.file("big.bin");
+    std::ofstream(big).close();
+    std::filesystem::resize_file(big, MAX_IMAGE_FILE_SIZE + 1);
+    const std::vector<std::vector<std::string>> commands = {
+        {"info", big}, {"show-params", dir.write("area.bin", std::vector<uint8_t>(4097))}};
+    std::vector<std::vector<std::string>> lines = commands;
+    for (const std::string& input : inputs) {
+        for (const char* command : {"info", "show-params"})
+            lines.push_back({command, input});
+        lines.push_back({"pack-params", input, dir.file("out.bin")});
+    }
+    for (const auto& line : lines) {
+        CliRun r = run(line);
+        EXPECT_EQ(r.code, EXIT_REFUSED) << ::testing::PrintToString(line);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.bin")));
+    }
 }
 
 }  // namespace

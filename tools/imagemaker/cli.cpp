@@ -97,10 +97,8 @@ int pack_params(const std::string& cfg, const std::string& out_path, std::FILE* 
 
 int show_params(const std::string& path, std::FILE* out, std::string& error) {
     std::vector<uint8_t> area;
-    if (!read_binary_file(path, area)) {
-        error = "cannot read " + path;
+    if (!read_binary_file(path, area, HEADER_BLOCK_SIZE, error))
         return EXIT_REFUSED;
-    }
     std::string text;
     int result = format_parameter_area(area, text, error);
     std::fputs(text.c_str(), out);

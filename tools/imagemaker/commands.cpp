@@ -246,10 +246,8 @@ int run_damaged_command(const std::string& kind, const OptionMap& options, std::
 
 int run_info_command(const std::string& path, std::FILE* out, std::string& error) {
     std::vector<uint8_t> file;
-    if (!read_binary_file(path, file)) {
-        error = "cannot read " + path;
+    if (!read_binary_file(path, file, MAX_IMAGE_FILE_SIZE, error))
         return EXIT_REFUSED;
-    }
     if (file.size() >= LED_HEADER_SIZE && load_le32(file.data()) == LED_SIGNATURE) {
         LedImageHeader led = led_header_from_bytes(file.data());
         uint32_t sum = led.length_a + led.length_b;
