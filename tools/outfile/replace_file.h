@@ -16,9 +16,10 @@ namespace vtx::outfile {
 bool same_file(const std::string& a, const std::string& b);
 
 // Writes `size` bytes to a new file in the directory of `path`, flushes it to
-// the disk and renames it over `path`. A link at `path` is followed, so the
-// file it names is replaced and the link stays. An existing `path` that is
-// not a regular file is refused. False with a short reason in `error`; the
+// the disk and renames it over `path`. On POSIX a symbolic link at `path` is
+// followed, so the file it names is replaced and the link stays (on Windows
+// the move replaces the link itself). An existing `path` that is not a
+// regular file is refused. False with a short reason in `error`; the
 // new file is removed then and `path` is untouched.
 bool replace_file(const std::string& path, const void* data, std::size_t size, std::string& error);
 
