@@ -13,6 +13,12 @@ if(NOT TARGET vtx_fwupdate OR NOT TARGET vtx_bridge)
 endif()
 
 set(VTX_PACKAGE_NAME vtx-fwupdate)  # Debian package names take no underscore
+# The documents the README links to, installed in docs/ beside it so that
+# every link of the installed README leads somewhere.
+set(linked_docs)
+foreach(doc imagemaker linux simulated-run simulator vm-rig vtx_bridge)
+    list(APPEND linked_docs ${PROJECT_SOURCE_DIR}/docs/${doc}.md)
+endforeach()
 set(package_dir ${PROJECT_BINARY_DIR}/package)
 
 if(WIN32)
@@ -29,6 +35,7 @@ if(WIN32)
          "led=led.bin\n")
     install(FILES ${package_dir}/config.ini ${PROJECT_SOURCE_DIR}/README.md DESTINATION .
             COMPONENT vtx)
+    install(FILES ${linked_docs} DESTINATION docs COMPONENT vtx)
 else()
     install(TARGETS vtx_fwupdate vtx_bridge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
             COMPONENT vtx)
@@ -49,9 +56,10 @@ else()
     endforeach()
     add_custom_target(vtx_manpages ALL DEPENDS ${pages})
     install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vtx)
-    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/vtx_bridge.md
-                  ${PROJECT_SOURCE_DIR}/docs/linux.md
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${VTX_PACKAGE_NAME} COMPONENT vtx)
+    install(FILES ${linked_docs}
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${VTX_PACKAGE_NAME}/docs COMPONENT vtx)
 endif()
 
 set(CPACK_PACKAGE_NAME ${VTX_PACKAGE_NAME})
@@ -79,6 +87,8 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SECTION admin)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # The manual pages are read with man.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS man-db)
 endif()
 
 include(CPack)

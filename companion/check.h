@@ -110,6 +110,11 @@ void check_area(FileReport& report);
 // the reason when it cannot be opened or is beyond TEXT_SIZE_LIMIT.
 bool walk_parameter_file(const std::string& path, ParamFacts& facts, Finding& failure);
 
+// True, with the reason, when something other than a regular file stands at
+// `path` (a directory, a device, a FIFO, a socket): it is refused before it
+// is opened, so no read can block or run without end.
+bool not_a_regular_file(const std::string& path, Finding& failure);
+
 // The file's size in bytes; false when it cannot be opened or measured.
 bool file_size_of(const std::string& path, uint64_t& size);
 

@@ -12,7 +12,7 @@ namespace vtx::companion {
 namespace {
 
 bool read_small_file(const std::string& path, std::vector<uint8_t>& bytes, uint64_t limit) {
-    File file(std::fopen(path.c_str(), "rb"));
+    File file(open_regular_file(path.c_str(), "rb"));
     if (!file)
         return false;
     uint8_t chunk[4096];

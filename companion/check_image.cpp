@@ -2,9 +2,11 @@
 // leading block, payload CRC, layout, then chip variant and slot, for every
 // chip there is instead of the one connected.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "app/device_check.h"
 #include "companion/check.h"
 #include "companion/text.h"
 #include "update/image.h"
@@ -182,23 +184,45 @@ void read_name_version(const std::string& path, ImageFacts& facts) {
     facts.name_date = date;
 }
 
+// After the update the bridge reports the version in the image's header, and
+// the next run compares that with the file name, as the device check does.
+void check_name_against_header(FileReport& report) {
+    const ImageFacts& facts = report.image;
+    if (std::string(facts.role) != "firmware" || !facts.name_version_found)
+        return;
+    CurrentVersion header = current_version_texts(facts.header_version);
+    if (header.version == facts.name_version && header.date == facts.name_date)
+        return;
+    report.warning("name-differs-from-header",
+                   "the header says version " + header.version + ", build date " +
+                       printable(header.date) + " but the file name says " + facts.name_version +
+                       ", " + printable(facts.name_date) +
+                       ": vtx_fwupdate would flash this image again on every run");
+}
+
 }  // namespace
 
-bool file_size_of(const std::string& path, uint64_t& size) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0)
+bool not_a_regular_file(const std::string& path, Finding& failure) {
+    std::error_code ignored;
+    auto status = std::filesystem::status(path, ignored);
+    if (status.type() == std::filesystem::file_type::not_found ||
+        status.type() == std::filesystem::file_type::regular) {
         return false;
-    long end = std::ftell(file.get());
-    if (end < 0)
-        return false;
-    size = uint64_t(end);
+    }
+    failure = {"not-a-file", status.type() == std::filesystem::file_type::directory
+                                 ? "a directory, not a regular file"
+                                 : "not a regular file"};
     return true;
+}
+
+bool file_size_of(const std::string& path, uint64_t& size) {
+    return bool(open_regular_file(path.c_str(), "rb", &size));
 }
 
 void check_image(FileReport& report, const std::string& role) {
     ImageFacts& facts = report.image;
-    File file(std::fopen(report.path.c_str(), "rb"));
-    if (!file || !file_size_of(report.path, facts.size)) {
+    File file(open_regular_file(report.path.c_str(), "rb", &facts.size));
+    if (!file) {
         report.problem("cannot-open", "cannot open the file");
         return;
     }
@@ -234,6 +258,7 @@ void check_image(FileReport& report, const std::string& role) {
         report.warning("name-without-version",
                        "the file name has no \"_v<major>.<minor>.<patch>.<date>\": vtx_fwupdate "
                        "stops when it is the firmware image");
+    check_name_against_header(report);
 }
 
 }  // namespace vtx::companion

@@ -15,7 +15,7 @@ namespace {
 constexpr uint64_t ADDRESS_SPACE_END = 0x100000000ull;
 
 bool read_led_header(const std::string& path, LedFacts& facts) {
-    File file(std::fopen(path.c_str(), "rb"));
+    File file(open_regular_file(path.c_str(), "rb"));
     if (!file)
         return false;
     uint8_t bytes[LED_HEADER_SIZE] = {};

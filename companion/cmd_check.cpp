@@ -8,6 +8,7 @@
 #include "companion/check.h"
 #include "companion/commands.h"
 #include "params/encoder.h"
+#include "params/parser.h"
 #include "vtx/bytes.h"
 #include "vtx/file.h"
 
@@ -48,9 +49,9 @@ bool has_nul(const std::vector<uint8_t>& head) {
 }
 
 std::string detect_kind(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rb"));
     uint64_t size = 0;
-    if (!file || !file_size_of(path, size))
+    File file(open_regular_file(path.c_str(), "rb", &size));
+    if (!file)
         return "unknown";
     std::vector<uint8_t> head(SNIFF_SIZE);
     head.resize(std::fread(head.data(), 1, head.size(), file.get()));
@@ -65,13 +66,23 @@ std::string detect_kind(const std::string& path) {
         return "image";
     if ((size == PARAMETER_AREA_SIZE || size == HEADER_BLOCK_SIZE) && has_nul(head))
         return "area";
-    return has_nul(head) ? "unknown" : "params";
+    if (!has_nul(head))
+        return "params";
+    // The update tool's loader reads past NUL bytes; a file it takes lines
+    // from is a parameter file, whatever else it holds.
+    std::vector<ParameterEntry> entries;
+    return param_load_file(path.c_str(), entries) == 0 ? "params" : "unknown";
 }
 
 FileReport check_file(const std::string& path, const std::string& forced) {
     FileReport report;
     report.path = path;
     report.kind_forced = !forced.empty();
+    if (Finding failure; not_a_regular_file(path, failure)) {
+        report.kind = "unknown";
+        report.problem(failure.code, failure.message);
+        return report;
+    }
     report.kind = forced.empty() ? detect_kind(path) : forced;
     const std::string& kind = report.kind;
     if (kind == "firmware" || kind == "rescue")

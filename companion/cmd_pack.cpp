@@ -1,33 +1,25 @@
 // pack-params: the 2048-byte area a parameter file encodes to, as the update
 // tool would program it.
-#include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "companion/bridge_main.h"
 #include "companion/check.h"
 #include "companion/commands.h"
+#include "companion/text.h"
 #include "params/encoder.h"
-#include "vtx/file.h"
+#include "tools/outfile/replace_file.h"
 
 namespace vtx::companion {
 
 namespace {
-
-bool write_area(const std::string& path, const std::vector<uint8_t>& area) {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        return false;
-    bool written = std::fwrite(area.data(), 1, area.size(), file.get()) == area.size();
-    return std::fclose(file.release()) == 0 && written;
-}
 
 // 0 with the area, or the reason the update tool would refuse the file.
 int pack(const std::string& cfg, std::vector<ParameterEntry>& entries, std::vector<uint8_t>& area,
          std::string& message) {
     // The loader decides; the walk of `check` only explains.
     if (param_load_file(cfg.c_str(), entries) != 0) {
-        message = "not one line of " + cfg + " sets a parameter: vtx_fwupdate refuses it";
+        message =
+            "not one line of " + printable(cfg) + " sets a parameter: vtx_fwupdate refuses it";
         return EXIT_FAILED;
     }
     uint32_t size = param_encoded_size(entries.data(), int(entries.size()));
@@ -48,23 +40,26 @@ int run_pack_params(const Output& output) {
     ParamFacts facts;
     Finding failure;
     if (!walk_parameter_file(cfg, facts, failure))
-        return finish_early(output, EXIT_FAILED, cfg + ": " + failure.message);
+        return finish_early(output, EXIT_FAILED, printable(cfg) + ": " + failure.message);
     std::vector<ParameterEntry> entries;
     std::vector<uint8_t> area(PARAMETER_AREA_SIZE, 0);
     std::string message;
     if (int code = pack(cfg, entries, area, message); code != EXIT_DONE)
         return finish_early(output, code, message);
-    if (!write_area(out, area))
-        return finish_early(output, EXIT_FAILED, "cannot write " + out);
+    // The area replaces `out` whole, and never the parameter file it comes from.
+    std::string reason;
+    if (!outfile::replace_file_apart_from(out, cfg, area.data(), area.size(), reason))
+        return finish_early(output, EXIT_FAILED, "cannot write " + printable(out) + ": " + reason);
 
     uint32_t size = param_encoded_size(entries.data(), int(entries.size()));
     int dropped = dropped_lines(facts);
     if (!output.json()) {
-        say(output, "%s: %u parameters, %u of %u bytes, written to %s\n", cfg.c_str(),
-            unsigned(entries.size()), unsigned(size), unsigned(PARAMETER_AREA_SIZE), out.c_str());
+        say(output, "%s: %u parameters, %u of %u bytes, written to %s\n", printable(cfg).c_str(),
+            unsigned(entries.size()), unsigned(size), unsigned(PARAMETER_AREA_SIZE),
+            printable(out).c_str());
         if (dropped > 0)
             say(output, "%d line%s dropped: vtx_bridge check %s says why\n", dropped,
-                dropped == 1 ? "" : "s", cfg.c_str());
+                dropped == 1 ? "" : "s", printable(cfg).c_str());
         return EXIT_DONE;
     }
     JsonWriter json;

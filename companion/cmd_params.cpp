@@ -1,7 +1,6 @@
 // params: the bridge's parameter area, decoded and printed as parameter-file
 // text that vtx_fwupdate takes back. The area is read, never written.
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "companion/area.h"
@@ -10,19 +9,11 @@
 #include "companion/text.h"
 #include "params/encoder.h"
 #include "params/programming.h"
-#include "vtx/file.h"
+#include "tools/outfile/replace_file.h"
 
 namespace vtx::companion {
 
 namespace {
-
-bool write_raw(const std::string& path, const std::vector<uint8_t>& area) {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        return false;
-    bool written = std::fwrite(area.data(), 1, area.size(), file.get()) == area.size();
-    return std::fclose(file.release()) == 0 && written;
-}
 
 int print_text(const Output& output, const std::string& path, const std::vector<uint8_t>& area,
                const AreaReport& report) {
@@ -81,8 +72,9 @@ int run_params(const Output& output) {
     // The raw bytes are saved before decoding, so an area that does not
     // decode can still be looked at.
     const std::string& raw = output.invocation->raw_path;
-    if (!raw.empty() && !write_raw(raw, area))
-        return finish_early(output, EXIT_FAILED, "cannot write " + raw);
+    std::string reason;
+    if (!raw.empty() && !outfile::replace_file(raw, area.data(), area.size(), reason))
+        return finish_early(output, EXIT_FAILED, "cannot write " + printable(raw) + ": " + reason);
 
     AreaReport report = decode_area(area.data());
     if (output.json())

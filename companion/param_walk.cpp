@@ -114,9 +114,11 @@ void take_line(ParameterLine& line, ParamPiece& piece, bool over_cap, ParamFacts
 }  // namespace
 
 bool walk_parameter_file(const std::string& path, ParamFacts& facts, Finding& failure) {
+    if (not_a_regular_file(path, failure))
+        return false;
     // Binary, so positions are exact on every platform; the loader's text
     // mode differs only in line ends, which end a name or value alike.
-    File file(std::fopen(path.c_str(), "rb"));
+    File file(open_regular_file(path.c_str(), "rb"));
     std::vector<char> content;
     if (!file) {
         failure = {"cannot-open", "cannot open the file"};

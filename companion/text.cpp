@@ -15,11 +15,16 @@ std::string fixed_text(const uint8_t* field, size_t size) {
     return fixed_text(reinterpret_cast<const char*>(field), size);
 }
 
+// Every "\x" in the result begins an escape: a backslash that a literal 'x'
+// follows is itself written \x5C; any other backslash stands for itself, so
+// device paths such as \\.\PhysicalDrive1 read as they are.
 std::string printable(std::string_view bytes) {
     std::string out;
-    for (char c : bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        char c = bytes[i];
         auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
+        bool before_x = c == '\\' && i + 1 < bytes.size() && bytes[i + 1] == 'x';
+        if (byte >= 0x20 && byte < 0x7F && !before_x) {
             out += c;
             continue;
         }

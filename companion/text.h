@@ -18,7 +18,8 @@ std::string fixed_text(const uint8_t* field, size_t size);
 
 // Blanks and NULs trimmed at both ends; bytes outside printable ASCII as \xNN.
 std::string display_text(std::string_view bytes);
-// The same without trimming: a path or a file line as given.
+// The same without trimming: a path or a file line as given. A backslash
+// followed by 'x' is \x5C, so every \xNN of the result is an escape.
 std::string printable(std::string_view bytes);
 
 std::string hex32(uint32_t value);                         // "0xA0020001"

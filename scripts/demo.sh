@@ -6,15 +6,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+# The native toolchain only: the demo builds no tests and no Windows programs.
+scripts/install-deps.sh --demo
 
 build=build/demo
 echo "== building $build (native, Release)"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
+# Ninja's progress lines ("[12/81] Building ...") show the build going on;
+# everything else goes to the log, shown only when the build fails.
 if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVTX_BUILD_TESTS=OFF \
-           -DVTX_WERROR=OFF &&
-       cmake --build "$build" --target vtx_fwupdate_sim -j "$(nproc)"; } >"$log" 2>&1; then
+           -DVTX_WERROR=OFF >"$log" 2>&1 &&
+       cmake --build "$build" --target vtx_fwupdate_sim vtx_bridge_sim -j "$(nproc)" 2>&1 |
+           tee -a "$log" | { grep --line-buffered -E '^\[[0-9]+/[0-9]+\]' || true; } |
+           sed -u 's/^/   /'; }; then
     cat "$log"
     echo "demo: the build failed" >&2
     exit 1

@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, and nothing when
 # everything is already there. Needs root (or sudo) only when something is missing.
+#
+#   scripts/install-deps.sh [--demo] [PACKAGE...]
+#
+# --demo: only the native toolchain the demo builds with (no tests, no
+# Windows build). Further packages are added to either set.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ git libgtest-dev libgmock-dev googletest clang-format libbenchmark-dev
-          g++-mingw-w64-x86-64-posix wine64 "$@")
+if [ "${1:-}" = "--demo" ]; then
+    shift
+    packages=(cmake ninja-build g++ "$@")
+else
+    packages=(cmake ninja-build g++ git libgtest-dev libgmock-dev googletest clang-format
+              libbenchmark-dev g++-mingw-w64-x86-64-posix wine64 "$@")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -12,9 +22,12 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
+echo "== installing with apt-get: ${missing[*]} (and what they depend on)"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+echo "   apt-get update"
 "${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# One line per package unpacked and set up, so a long install shows progress.
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" |
+    { grep --line-buffered -E '^(Unpacking|Setting up) ' || true; } | sed -u 's/^/   /'

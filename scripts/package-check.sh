@@ -58,8 +58,12 @@ done
 expected_deb="./usr/bin/vtx_bridge
 ./usr/bin/vtx_fwupdate
 ./usr/share/doc/vtx-fwupdate/README.md
-./usr/share/doc/vtx-fwupdate/linux.md
-./usr/share/doc/vtx-fwupdate/vtx_bridge.md
+./usr/share/doc/vtx-fwupdate/docs/imagemaker.md
+./usr/share/doc/vtx-fwupdate/docs/linux.md
+./usr/share/doc/vtx-fwupdate/docs/simulated-run.md
+./usr/share/doc/vtx-fwupdate/docs/simulator.md
+./usr/share/doc/vtx-fwupdate/docs/vm-rig.md
+./usr/share/doc/vtx-fwupdate/docs/vtx_bridge.md
 ./usr/share/man/man1/vtx_bridge.1.gz
 ./usr/share/man/man1/vtx_fwupdate.1.gz"
 actual_deb=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}' | sort)
@@ -67,6 +71,7 @@ actual_deb=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}' | sort)
 $actual_deb"
 dpkg-deb -f "$deb" Package | grep -qx vtx-fwupdate || fail "package name"
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "no dependencies recorded"
+dpkg-deb -f "$deb" Recommends | grep -qw man-db || fail "man-db is not recommended"
 dpkg-deb -x "$deb" "$work/root"
 for program in vtx_fwupdate vtx_bridge; do
     page="$work/root/usr/share/man/man1/$program.1.gz"
@@ -100,6 +105,12 @@ installed=0
 top="vtx_fwupdate-$version-win64"
 expected_zip="$top/README.md
 $top/config.ini
+$top/docs/imagemaker.md
+$top/docs/linux.md
+$top/docs/simulated-run.md
+$top/docs/simulator.md
+$top/docs/vm-rig.md
+$top/docs/vtx_bridge.md
 $top/vtx_bridge.exe
 $top/vtx_fwupdate.exe"
 actual_zip=$(unzip -Z1 "$zip" | grep -v '/$' | sort)

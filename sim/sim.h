@@ -23,6 +23,7 @@ constexpr uint32_t IMAGE_VERSION_OFFSET = 64;
 
 // Platform error codes the simulation gives (the Windows values).
 constexpr int SIM_ERROR_FILE_NOT_FOUND = 2;
+constexpr int SIM_ERROR_ACCESS_DENIED = 5;
 constexpr int SIM_ERROR_INVALID_HANDLE = 6;
 constexpr int SIM_ERROR_GEN_FAILURE = 31;
 constexpr int SIM_ERROR_INVALID_PARAMETER = 87;
@@ -64,6 +65,11 @@ struct BridgeConfig {
     uint32_t max_transfer = 65536;         // larger transfers fail with CHECK CONDITION
     double boot_seconds = 3;               // off the bus after a restart; < 0: never back
     int identity_failures_after_boot = 0;  // identity reads that fail after each boot
+    // From the next restart on, the bridge reports this identity word.
+    std::optional<uint32_t> identity_after_restart;
+    // Not empty: the version query's reply, byte for byte (up to 20 bytes),
+    // in place of the version in the running header.
+    std::vector<uint8_t> version_reply;
     std::optional<DriveConfig> drive = DriveConfig{};
 };
 
@@ -105,6 +111,11 @@ struct CommandFault {
     uint8_t scsi_status = 0;  // nonzero: the command completes with this status
     uint8_t sense_key = 0, asc = 0, ascq = 0;
     int platform_error = 0;  // nonzero: the platform call fails with this code
+    // Opens of the device instead of its commands: a matching open fails with
+    // platform_error (SIM_ERROR_ACCESS_DENIED when 0); `index` then names
+    // the open made just before the command of that index.
+    bool on_open = false;
+    uint8_t sense_length = 18;  // sense bytes the device gives, 0 to 32
 };
 
 class Bridge;
@@ -158,8 +169,10 @@ class SimPlatform : public Platform {
     void set_relaunch_result(int code, const std::string& failure = "");
 
     // State files: the devices, their configuration and their flash, in the
-    // documented format of docs/simulator.md.
+    // documented format of docs/simulator.md, closed by an end record with
+    // the line count and CRC-32 of the rest; load refuses a file without it.
     bool save(const std::string& path) const;
+    bool save(const std::string& path, std::string& error) const;
     bool load(const std::string& path);
     bool load(const std::string& path, std::string& error);  // "file: line N: reason"
 

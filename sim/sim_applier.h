@@ -91,8 +91,9 @@ struct BridgeBuild {
     bool has_drive = true;
     int drive_line = 0;
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;
-    std::string image;     // image file to install
-    std::string firmware;  // or an image made here: main, rescue, rescue_in_main
+    std::string image;                 // image file to install
+    std::vector<uint8_t> image_bytes;  // its content, read at its line
+    std::string firmware;              // or an image made here: main, rescue, rescue_in_main
     ImageSpec recipe;
     std::optional<std::vector<uint8_t>> parameters;
     int64_t restart_count = 0;

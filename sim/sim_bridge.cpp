@@ -115,7 +115,8 @@ void Bridge::State::leave_bus() {
 }
 
 void Bridge::State::start_restart() {
-    ++restart_count;
+    if (restart_count < std::numeric_limits<int>::max())
+        ++restart_count;
     leave_bus();
     double seconds = config.boot_seconds;
     // Negative (or not a number): it never comes back.
@@ -126,6 +127,10 @@ void Bridge::State::start_restart() {
 }
 
 void Bridge::State::come_back() {
+    if (config.identity_after_restart) {
+        config.identity = *config.identity_after_restart;
+        config.identity_after_restart.reset();
+    }
     if (next_return_path < config.return_paths.size()) {
         const std::string& path = config.return_paths[next_return_path++];
         (detail::is_volume_path(path) ? config.volume_path : config.path) = path;

@@ -107,6 +107,8 @@ Outcome vendor_read(Bridge::State& bridge, ScsiCommand& command) {
             // The boot loader has no version to tell.
             if (bridge.mode == 0)
                 return illegal(detail::ASC_INVALID_OPCODE);
+            if (!config.version_reply.empty())
+                return reply_with(command, config.version_reply);
             return reply_with(
                 command, std::vector<uint8_t>(bridge.running_header.begin() + IMAGE_VERSION_OFFSET,
                                               bridge.running_header.begin() + IMAGE_VERSION_OFFSET +

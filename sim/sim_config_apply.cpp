@@ -119,6 +119,11 @@ bool Applier::fault_entry(ActiveFault& active, const Entry& entry, std::string& 
     } else if (key == "count") {
         ok = value.number(-1, long_max, number);
         fault.count = long(number);
+    } else if (key == "open") {
+        ok = value.get(fault.on_open);
+    } else if (key == "sense_length") {
+        ok = value.number(0, 32, number);
+        fault.sense_length = uint8_t(number);
     } else if (key == "platform_error") {
         ok = value.number(0, std::numeric_limits<int>::max(), number);
         fault.platform_error = int(number);

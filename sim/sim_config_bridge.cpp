@@ -1,17 +1,18 @@
 // A [bridge] section: its configuration, the drive behind it, the firmware
 // it starts with and, in state files, its flash and running state.
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 
 #include "sim/sim_applier.h"
+#include "vtx/file.h"
 
 namespace vtx::sim::detail {
 
 namespace {
 
-constexpr uintmax_t MAX_INPUT_FILE = 256u << 20;
+// An image a bridge starts on: the largest image the image maker makes, with
+// room to spare.
+constexpr uint64_t MAX_INPUT_FILE = 65ull << 20;
 
 const Field<BridgeConfig, std::string> BRIDGE_TEXT[] = {
     {"path", &BridgeConfig::path},         {"volume", &BridgeConfig::volume_path},
@@ -49,15 +50,13 @@ const Field<DriveConfig, uint16_t> DRIVE_HALVES[] = {
 const Field<DriveConfig, bool> DRIVE_FLAGS[] = {
     {"drive_capacity_fails", &DriveConfig::capacity_fails}};
 bool read_binary(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::error_code error;
-    uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > MAX_INPUT_FILE)
+    uint64_t size = 0;
+    File file(open_regular_file(path.c_str(), "rb", &size));
+    if (!file || size > MAX_INPUT_FILE)
         return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-    return bytes.size() == size;
+    bytes.resize(size_t(size));
+    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
+           std::fgetc(file.get()) == EOF;
 }
 
 }  // namespace
@@ -83,10 +82,20 @@ bool Applier::firmware_entry(BridgeBuild& build, const Entry& entry, std::string
     Value value{entry, reason};
     const std::string& key = entry.key;
     std::string text;
+    // The image is read here, so a file that cannot be used is reported at
+    // its own line.
     if (key == "image") {
         if (!value.get(text))
             return false;
         build.image = resolve(text);
+        if (!read_binary(build.image, build.image_bytes)) {
+            reason = "cannot read image file " + build.image;
+            return false;
+        }
+        if (build.image_bytes.size() < IMAGE_LEAD_BLOCK) {
+            reason = "image file " + build.image + " is shorter than 4096 bytes";
+            return false;
+        }
         return true;
     }
     if (key == "firmware") {
@@ -230,6 +239,26 @@ bool Applier::bridge_entry(BridgeBuild& build, const Entry& entry, std::string& 
         }
         return true;
     }
+    if (key == "identity_after_restart") {
+        build.config.identity_after_restart.reset();
+        if (entry.items.size() == 1 && entry.items[0] == "none")
+            return true;
+        uint32_t identity;
+        if (!value.get(identity))
+            return false;
+        build.config.identity_after_restart = identity;
+        return true;
+    }
+    if (key == "version_reply") {
+        // Bytes as given (hex: for binary), none left out: a reply need not
+        // hold a single zero byte.
+        if (!value.get(text))
+            return false;
+        if (text.size() > FIRMWARE_VERSION_SIZE)
+            return value.fail("takes at most 20 bytes");
+        build.config.version_reply.assign(text.begin(), text.end());
+        return true;
+    }
     if (key == "max_transfer_reply") {
         if (entry.items.size() == 1 && entry.items[0] == "none") {
             build.config.max_transfer_reply.reset();
@@ -327,20 +356,9 @@ bool Applier::finish_bridge(BridgeBuild& build, const Section& section, std::str
         reason = "bridge '" + name + "' has both an image and a firmware";
         return false;
     }
-    std::vector<uint8_t> image;
-    if (!build.image.empty()) {
-        if (!read_binary(build.image, image)) {
-            reason = "cannot read image file " + build.image;
-            return false;
-        }
-        if (image.size() < IMAGE_LEAD_BLOCK) {
-            reason = "image file " + build.image + " is shorter than 4096 bytes";
-            return false;
-        }
-    }
     start_bridge(build, name);
-    if (!image.empty())
-        world_.bridges.back()->install_image(image);
+    if (!build.image_bytes.empty())
+        world_.bridges.back()->install_image(build.image_bytes);
     return true;
 }
 

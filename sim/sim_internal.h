@@ -21,8 +21,9 @@ struct World;
 struct Outcome {
     uint8_t status = 0;  // SCSI status byte
     uint8_t sense_key = 0, asc = 0, ascq = 0;
-    int platform_error = 0;  // nonzero: the call itself fails
-    bool restart = false;    // the bridge restarts once the command has completed
+    int platform_error = 0;     // nonzero: the call itself fails
+    bool restart = false;       // the bridge restarts once the command has completed
+    uint8_t sense_length = 18;  // of the fixed-format sense data, 0 to 32
 };
 
 constexpr uint8_t STATUS_CHECK_CONDITION = 2;
@@ -61,6 +62,10 @@ struct ActiveFault {
     CommandFault fault;
     long matched = 0;  // matching commands seen since the fault was added
 };
+
+// Whether an open of the device at `path` fails by an injected fault, and
+// with which platform error.
+bool open_fault(World& world, const std::string& path, const std::string& bridge_name, int& error);
 
 // Case-insensitive path comparison, as the system's device namespace does.
 bool same_path(const std::string& a, const std::string& b);

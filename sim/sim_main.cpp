@@ -129,9 +129,10 @@ int main(int argc, char** argv) {
     vtx::console_flush(console);
     vtx::platform_install(nullptr);
 
-    if (!sim.save(options.files.state)) {
-        std::fprintf(stderr, "\n%s: cannot write the state file %s\n", PROGRAM,
-                     options.files.state.c_str());
+    std::string error;
+    if (!sim.save(options.files.state, error)) {
+        std::fprintf(stderr, "\n%s: cannot write the state file %s: %s\n", PROGRAM,
+                     options.files.state.c_str(), error.c_str());
         return SIM_FAILURE;
     }
     return code;

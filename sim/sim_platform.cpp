@@ -156,6 +156,11 @@ OsHandle SimPlatform::open_device(const char* path) {
         world.last_error = SIM_ERROR_FILE_NOT_FOUND;
         return INVALID_OS_HANDLE;
     }
+    std::string name = handle.is_bridge ? world.bridge_states[handle.index]->config.name : "";
+    if (int error = 0; detail::open_fault(world, wanted, name, error)) {
+        world.last_error = error;
+        return INVALID_OS_HANDLE;
+    }
     OsHandle id = world.next_handle++;
     world.handles[id] = handle;
     ++world.open_count;

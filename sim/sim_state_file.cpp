@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "sim/sim_config.h"
+#include "tools/outfile/replace_file.h"
+#include "vtx/file.h"
 
 namespace vtx::sim {
 
@@ -16,7 +16,33 @@ namespace detail {
 
 namespace {
 
-constexpr uintmax_t MAX_STATE_FILE = 1u << 30;
+// Room for 32 MiB of written flash in hex, ten times the flash map the
+// sample images fill; a larger file is refused before it is read.
+constexpr uintmax_t MAX_STATE_FILE = uintmax_t(64) << 20;
+
+// The last lines of a state file: how many lines stand before them and the
+// CRC-32 of those bytes. A file cut short, or grown, no longer matches.
+constexpr const char* END_HEADER = "[end]\n";
+
+std::string end_record(const std::string& body) {
+    long lines = std::count(body.begin(), body.end(), '\n');
+    uint32_t sum = crc32(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+    return std::string(END_HEADER) + "lines = " + std::to_string(lines) +
+           "\ncrc32 = " + hex_number(sum) + "\n";
+}
+
+// Takes the end record off a state file's text when it vouches for all
+// that precedes it.
+bool strip_end_record(std::string& text) {
+    size_t at = text.rfind(std::string("\n") + END_HEADER);
+    if (at == std::string::npos)
+        return false;
+    std::string body = text.substr(0, at + 1);
+    if (text.compare(at + 1, std::string::npos, end_record(body)) != 0)
+        return false;
+    text = std::move(body);
+    return true;
+}
 
 std::string seconds_text(double seconds) {
     char text[40];
@@ -83,6 +109,11 @@ void render_config(std::ostream& out, const BridgeConfig& c) {
     out << "max_transfer = " << c.max_transfer << "\n";
     out << "boot_seconds = " << seconds_text(c.boot_seconds) << "\n";
     out << "identity_failures_after_boot = " << c.identity_failures_after_boot << "\n";
+    out << "identity_after_restart = "
+        << (c.identity_after_restart ? hex_number(*c.identity_after_restart) : "none") << "\n";
+    if (!c.version_reply.empty())
+        out << "version_reply = "
+            << quote(std::string(c.version_reply.begin(), c.version_reply.end())) << "\n";
     render_drive(out, c.drive);
 }
 
@@ -144,30 +175,45 @@ void render_fault(std::ostream& out, const ActiveFault& active) {
     out << "asc = " << int(f.asc) << "\n";
     out << "ascq = " << int(f.ascq) << "\n";
     out << "platform_error = " << f.platform_error << "\n";
+    out << "open = " << flag_text(f.on_open) << "\n";
+    out << "sense_length = " << int(f.sense_length) << "\n";
     out << "matched = " << active.matched << "\n";
 }
 
+// Only a regular file within the bound is read, checked before the read.
 bool read_text_file(const std::string& path, uintmax_t limit, std::string& text,
                     std::string& error) {
-    std::error_code code;
-    uintmax_t size = std::filesystem::file_size(path, code);
-    if (code || size > limit) {
-        error = path + ": " + (code ? "cannot read the file" : "the file is too large");
+    uint64_t size = 0;
+    File file(open_regular_file(path.c_str(), "rb", &size));
+    if (!file) {
+        error = path + ": cannot read the file (missing, or not a regular file)";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), {});
-    if (!in.good() && !in.eof()) {
+    if (size > limit) {
+        error = path + ": the file is too large (" + std::to_string(size) + " bytes; at most " +
+                std::to_string(limit) + ")";
+        return false;
+    }
+    text.resize(size_t(size));
+    if (std::fread(text.data(), 1, text.size(), file.get()) != text.size() ||
+        std::fgetc(file.get()) != EOF) {
         error = path + ": cannot read the file";
         return false;
     }
     return true;
 }
 
-bool load_into(World& world, const std::string& path, const std::string& base, std::string& error) {
+bool load_into(World& world, const std::string& path, const std::string& base, bool state_file,
+               std::string& error) {
     std::string text;
     if (!read_text_file(path, MAX_STATE_FILE, text, error))
         return false;
+    if (state_file && !strip_end_record(text)) {
+        error = path +
+                ": not a whole state file (its end record is missing or does not match "
+                "the lines before it)";
+        return false;
+    }
     std::vector<Section> sections;
     if (!parse_sections(text, sections, error) || !apply_sections(world, sections, base, error)) {
         error = path + ": " + error;
@@ -194,12 +240,17 @@ std::string render_state(const World& world) {
 }  // namespace detail
 
 bool SimPlatform::save(const std::string& path) const {
+    std::string error;
+    return save(path, error);
+}
+
+// Written beside the old state and renamed over it: a save that fails
+// part-way leaves the state of the run before.
+bool SimPlatform::save(const std::string& path, std::string& error) const {
     state_->tick();
     std::string text = detail::render_state(*state_);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    return bool(out);
+    text += detail::end_record(text);
+    return outfile::replace_file(path, text.data(), text.size(), error);
 }
 
 bool SimPlatform::load(const std::string& path) {
@@ -211,7 +262,7 @@ bool SimPlatform::load(const std::string& path) {
 // index and the trace go on counting, so handles and indexes stay unique.
 bool SimPlatform::load(const std::string& path, std::string& error) {
     auto loaded = std::make_unique<State>();
-    if (!detail::load_into(*loaded, path, "", error))
+    if (!detail::load_into(*loaded, path, "", true, error))
         return false;
     loaded->command_count = state_->command_count;
     loaded->open_count = state_->open_count;
@@ -225,7 +276,7 @@ bool SimPlatform::load(const std::string& path, std::string& error) {
 
 bool load_description(const std::string& path, SimPlatform& sim, std::string& error) {
     std::string base = std::filesystem::path(path).parent_path().string();
-    return detail::load_into(*sim.state_, path, base, error);
+    return detail::load_into(*sim.state_, path, base, false, error);
 }
 
 }  // namespace vtx::sim

@@ -1,6 +1,8 @@
 // One pass-through command: the handle's device, injected faults, the device's
 // own reply, the trace entry, and what happens to the bus afterwards.
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "sim/sim_internal.h"
 
@@ -10,19 +12,34 @@ namespace {
 
 using detail::Outcome;
 
+bool device_matches(const CommandFault& fault, const std::string& path,
+                    const std::string& bridge_name) {
+    return fault.device.empty() || fault.device == bridge_name ||
+           detail::same_path(fault.device, path);
+}
+
 bool fault_matches(const CommandFault& fault, const ScsiCommand& command, long index,
                    const std::string& path, const std::string& bridge_name) {
+    if (fault.on_open)
+        return false;
     if (fault.index >= 0 && fault.index != index)
         return false;
     if (fault.opcode >= 0 && fault.opcode != command.cdb[0])
         return false;
     if (fault.sub_command >= 0 && fault.sub_command != command.cdb[4])
         return false;
-    if (!fault.device.empty() && fault.device != bridge_name &&
-        !detail::same_path(fault.device, path)) {
-        return false;
-    }
-    return true;
+    return device_matches(fault, path, bridge_name);
+}
+
+// Counts one more match and says whether it is the fault's turn. The count
+// stops at its top rather than wrap, and the window is compared without a
+// sum: skip and count may each be as large as a long holds.
+bool take_turn(detail::ActiveFault& active) {
+    const CommandFault& fault = active.fault;
+    if (active.matched < std::numeric_limits<long>::max())
+        ++active.matched;
+    long turn = active.matched;
+    return turn > fault.skip && (fault.count < 0 || turn - fault.skip <= fault.count);
 }
 
 // Every matching fault counts the command; the first one whose turn it is
@@ -35,8 +52,7 @@ bool injected_fault(detail::World& world, const ScsiCommand& command, const std:
         const CommandFault& fault = active.fault;
         if (!fault_matches(fault, command, world.current_index, path, bridge_name))
             continue;
-        long turn = ++active.matched;
-        bool due = turn > fault.skip && (fault.count < 0 || turn <= fault.skip + fault.count);
+        bool due = take_turn(active);
         if (!due || fired)
             continue;
         fired = true;
@@ -48,6 +64,7 @@ bool injected_fault(detail::World& world, const ScsiCommand& command, const std:
             outcome.sense_key = fault.sense_key;
             outcome.asc = fault.asc;
             outcome.ascq = fault.ascq;
+            outcome.sense_length = fault.sense_length;
         }
     }
     return fired;
@@ -91,18 +108,47 @@ Outcome run_on_device(detail::World& world, OsHandle handle, ScsiCommand& comman
     return outcome;
 }
 
+// Fixed-format sense data of the outcome's length: a device may give fewer
+// bytes than the 18 of the fixed format (the rest of the area stays zero) or
+// more, whose additional bytes read 0xEE.
 void fill_sense(ScsiCommand& command, const Outcome& outcome) {
     std::memset(command.sense, 0, sizeof command.sense);
     if (outcome.status == 0)
         return;
-    command.sense[0] = 0x70;  // current error, fixed format
-    command.sense[2] = outcome.sense_key & 0x0F;
-    command.sense[7] = 10;
-    command.sense[12] = outcome.asc;
-    command.sense[13] = outcome.ascq;
+    uint8_t full[sizeof command.sense];
+    std::memset(full, 0xEE, sizeof full);
+    full[0] = 0x70;  // current error, fixed format
+    full[1] = 0;
+    full[2] = outcome.sense_key & 0x0F;
+    std::memset(full + 3, 0, 4);
+    size_t length = std::min<size_t>(outcome.sense_length, sizeof full);
+    full[7] = uint8_t(length > 8 ? length - 8 : 0);  // additional sense length
+    std::memset(full + 8, 0, 4);
+    full[12] = outcome.asc;
+    full[13] = outcome.ascq;
+    std::memset(full + 14, 0, 4);
+    std::memcpy(command.sense, full, length);
 }
 
 }  // namespace
+
+bool detail::open_fault(World& world, const std::string& path, const std::string& bridge_name,
+                        int& error) {
+    bool fired = false;
+    for (auto& active : world.faults) {
+        const CommandFault& fault = active.fault;
+        // For opens, an index names the open made just before that command.
+        if (!fault.on_open || !device_matches(fault, path, bridge_name) ||
+            (fault.index >= 0 && fault.index != world.command_count)) {
+            continue;
+        }
+        if (take_turn(active) && !fired) {
+            fired = true;
+            error = fault.platform_error ? fault.platform_error : SIM_ERROR_ACCESS_DENIED;
+        }
+    }
+    return fired;
+}
 
 bool SimPlatform::pass_through(OsHandle handle, ScsiCommand& command) {
     State& world = *state_;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "tools/outfile/replace_file.h"
+
 namespace vtx::sim {
 
 void default_world_files(WorldFiles& files) {
@@ -16,9 +18,18 @@ void default_world_files(WorldFiles& files) {
 }
 
 bool load_world(const WorldFiles& files, SimPlatform& sim, const char* program) {
+    // The run ends by writing the state file: the description must not be it.
+    if (outfile::same_file(files.bridges, files.state)) {
+        std::fprintf(stderr, "%s: the state file %s is the description %s; give another --state\n",
+                     program, files.state.c_str(), files.bridges.c_str());
+        return false;
+    }
     std::string error;
-    std::error_code missing;
-    if (!files.reset && std::filesystem::exists(files.state, missing)) {
+    // Anything at the state file's path is the state: a link that leads
+    // nowhere, or round in a loop, is refused rather than passed over.
+    std::error_code ignored;
+    auto entry = std::filesystem::symlink_status(files.state, ignored);
+    if (!files.reset && entry.type() != std::filesystem::file_type::not_found) {
         if (sim.load(files.state, error))
             return true;
         std::fprintf(stderr, "%s: %s\n%s: --reset starts again from the description\n", program,

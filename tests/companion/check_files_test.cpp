@@ -120,17 +120,26 @@ TEST_F(CompanionCheckImages, IntactImagesPassAndNameTheChipsTheyFit) {
 }
 
 // A rescue image is no firmware image and the other way round; a firmware
-// image's name gives the version, and a name without one is warned about.
+// image's name gives the version, and a name without one, or with another
+// than the header's, is warned about: the tool would flash it on every run.
 TEST_F(CompanionCheckImages, TheSlotMustMatchAndTheNameShouldGiveTheVersion) {
     std::string rescue = dir.write("r.bin", im::build_firmware_image(im::rescue_spec(13)));
-    std::string firmware =
-        dir.write("fw_v1.2.3.061524.bin", im::build_firmware_image(im::firmware_spec(13)));
+    std::vector<uint8_t> image =
+        im::build_firmware_image(im::firmware_spec(13, {1, 2, 3, 0, 20240615}));
+    std::string firmware = dir.write("fw_v1.2.3.061524.bin", image);
     EXPECT_TRUE(contains(codes_of(check({"--type", "firmware", rescue})["files"][0]["problems"]),
                          "wrong-slot"));
     EXPECT_TRUE(contains(codes_of(check({"--type", "rescue", firmware})["files"][0]["problems"]),
                          "wrong-slot"));
     json::Value good = check({"--type", "firmware", firmware})["files"][0];
     EXPECT_TRUE(good["passed"].boolean);
+    EXPECT_TRUE(good["warnings"].array.empty());
+    for (const char* name :
+         {"fw_v1.2.4.061524.bin", "fw_v1.2.3.061424.bin", "fw_v1.2.3.20240615"}) {
+        json::Value other = check({dir.write(name, image)})["files"][0];
+        EXPECT_EQ(codes_of(other["warnings"]), std::vector<std::string>{"name-differs-from-header"})
+            << name;
+    }
     EXPECT_EQ(good["image"]["name_version"]["version"].string, "1.2.3");
     EXPECT_EQ(good["image"]["name_version"]["date"].string, "061524");
 
@@ -187,13 +196,16 @@ TEST_F(CompanionCheckImages, TheKindComesFromTheContent) {
         {dir.write("g.bin", block), "area", true},
         {dir.write("h.bin", noise), "unknown", false},
         {dir.file("absent.bin"), "unknown", false},
+        // The update tool's loader reads past NUL bytes and keeps the line.
+        {dir.write("i.cfg", std::string("VID = 1\n\0\0junk\n", 15)), "params", true},
+        {dir.path().string(), "unknown", false},
     };
     std::vector<std::string> args;
     for (const Case& c : cases)
         args.push_back(c.path);
     json::Value doc = check(args);
     EXPECT_EQ(doc["exit_code"].i64(), companion::EXIT_FAILED);
-    EXPECT_EQ(doc["failed"].i64(), 2);
+    EXPECT_EQ(doc["failed"].i64(), 3);
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].path);
         EXPECT_EQ(doc["files"][i]["kind"].string, cases[i].kind);
@@ -202,6 +214,7 @@ TEST_F(CompanionCheckImages, TheKindComesFromTheContent) {
     }
     EXPECT_EQ(codes_of(doc["files"][8]["problems"]), std::vector<std::string>{"cannot-open"});
     EXPECT_EQ(codes_of(doc["files"][7]["problems"]), std::vector<std::string>{"unknown-kind"});
+    EXPECT_EQ(codes_of(doc["files"][10]["problems"]), std::vector<std::string>{"not-a-file"});
 }
 
 TEST_F(CompanionCheckImages, TextReportNamesEachFileAndItsVerdict) {
@@ -217,6 +230,17 @@ TEST_F(CompanionCheckImages, TextReportNamesEachFileAndItsVerdict) {
     EXPECT_NE(run.out.find("0xA0020001 to 0xA0020003 (revision 4 or 10) as main"),
               std::string::npos);
     EXPECT_NE(run.err.find("1 of 2 files failed"), std::string::npos) << run.err;
+#ifndef _WIN32
+    // A name is bytes a person chose: no escape reaches the terminal, and
+    // every \x of the report begins an escape.
+    std::string odd = dir.write("odd\x1B[2J\n\\x41.cfg", std::string("VID = 1\n"));
+    run = run_bridge({"check", odd, dir.path().string()});
+    EXPECT_EQ(run.out.find('\x1B'), std::string::npos);
+    EXPECT_NE(run.out.find("odd\\x1B[2J\\x0A\\x5Cx41.cfg: parameter file: passed\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("problem: a directory, not a regular file"), std::string::npos);
+#endif
 }
 
 // Whatever bytes a file holds, check ends with a verdict and valid JSON.

@@ -86,7 +86,7 @@ TEST_F(CompanionDevices, NoBridgeAnywhereExitsWith2) {
 TEST_F(CompanionDevices, HostileDeviceStringsStayValidJsonAndHarmlessText) {
     sim::BridgeConfig config = bridge_at("\\\\.\\PhysicalDrive1", 1);
     config.vendor = std::string("\x1B[31m\xFF\x01", 7) + " ";
-    config.drive->model = "\x1B]0;owned\x07";
+    config.drive->model = "\x1B]0;owned\x07\\x41";
     add_running_bridge(sim.sim(), config, {1, 0, 0, 0, 20240101});
 
     json::Value doc = json_of(run_bridge({"list", "--json"}));
@@ -95,6 +95,8 @@ TEST_F(CompanionDevices, HostileDeviceStringsStayValidJsonAndHarmlessText) {
     BridgeRun text = run_bridge({"list"});
     EXPECT_EQ(text.out.find('\x1B'), std::string::npos) << "escape reached the terminal";
     EXPECT_NE(text.out.find("\\x1B[31m\\xFF\\x01"), std::string::npos) << text.out;
+    // A backslash before an x is escaped itself, so \x41 cannot pass for 'A'.
+    EXPECT_NE(text.out.find("\\x07\\x5Cx41"), std::string::npos) << text.out;
 }
 
 TEST_F(CompanionDevices, InfoShowsWhatTheBridgeSaysAboutItself) {

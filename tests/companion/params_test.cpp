@@ -43,6 +43,10 @@ TEST_F(CompanionParams, PackParamsWritesWhatTheUpdateToolProgramsAndParamsPrints
         std::vector<uint8_t> area = area_of(dir, cfg);
         EXPECT_EQ(read_file(out), area);
         EXPECT_NE(pack.out.find("1 line dropped"), std::string::npos) << pack.out;
+        // Its own input is never its output.
+        std::string text = read_text(in);
+        EXPECT_EQ(run_bridge({"pack-params", in, in}).code, companion::EXIT_FAILED);
+        EXPECT_EQ(read_text(in), text);
         json::Value doc = json_of(run_bridge({"pack-params", "--json", in, out}));
         EXPECT_EQ(doc["dropped_lines"].i64(), 1);
         std::vector<ParameterEntry> entries;

@@ -67,9 +67,16 @@ TEST(SimProgram, FailedUpdateEndsWithTheToolsMessageAndExitCode) {
     EXPECT_EQ(run.err, "[ERROR] Firmware update failed (ret=-9, last_error=-9)\n");
 }
 
+// A state file that is not whole is refused, never half used: cut at any
+// line, emptied, or from before state files carried their end record.
 TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
     TempDir dir;
     std::string broken = dir.write("bridges.txt", std::string("[bridge]\nchip_id = 12x\n"));
+    std::string own = dir.write("own.txt", read_text(sample("bridges.txt")));
+    std::string state = dir.file("state.txt");
+    ASSERT_EQ(run_child(program(), {"--state", state}, dir.path().string()).exit_code, 0);
+    std::string whole = read_text(state);
+    std::string unended = whole.substr(0, whole.rfind("[end]\n"));
     const struct {
         std::vector<std::string> args;
         const char* says;
@@ -77,8 +84,21 @@ TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
         {{"--bridges", broken, "--state", dir.file("s.txt")}, "line 2"},
         {{"--frobnicate"}, "unknown option --frobnicate"},
         {{"--state"}, "--state needs a file name"},
+        {{"--bridges", own, "--state", own}, "is the description"},
+        {{"--bridges", own, "--state", own, "--reset"}, "is the description"},
+        {{"--state", dir.write("cut.txt", whole.substr(0, whole.find("\npage") + 1))},
+         "not a whole state file"},
+        {{"--state", dir.write("empty.txt", std::string())}, "not a whole state file"},
+        {{"--state", dir.write("unended.txt", unended)}, "--reset"},
+        {{"--state", dir.file("sub")}, "not a regular file"},
+        {{"--state", dir.file("huge.txt")}, "too large"},
     };
+    std::filesystem::create_directory(dir.file("sub"));
+    // Over the bound of a state file: refused before a byte is read.
+    dir.write("huge.txt", std::string());
+    std::filesystem::resize_file(dir.file("huge.txt"), 65u << 20);
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
         ChildResult run = run_child(program(), c.args, dir.path().string());
         EXPECT_EQ(run.exit_code, 2);
         EXPECT_EQ(run.out, "");
@@ -86,6 +106,7 @@ TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("s.txt")));
+    EXPECT_EQ(read_text(own), read_text(sample("bridges.txt")));
 }
 
 #endif

@@ -150,6 +150,42 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
          },
          differs_lines() + UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n",
          "[WARNING] Failed to open device after update.\n", 0},
+        {"reconnected, the open fails",  // as a description sets it up
+         bridge_running(OLD),
+         [&files](CountingSim& sim, const Trace& clean) {
+             std::string error;
+             ASSERT_TRUE(sim::load_description(
+                 files.dir.write("faults.txt",
+                                 "[fault]\nopen = yes\nindex = " +
+                                     std::to_string(last_index(clean, is_version_read)) + "\n"),
+                 sim, error))
+                 << error;
+         },
+         differs_lines() + UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n",
+         "[WARNING] Failed to open device after update.\n", 0},
+        {"identity word changes with the restart into the rescue firmware",
+         [](CountingSim& sim) {
+             add_sample_bridge(sim, OLD).config().identity_after_restart = 0x0BADF00D;
+         },
+         nullptr, differs_lines() + "[INFO] Proceeding with firmware update...\n",
+         "[ERROR] Firmware update failed (ret=-4, last_error=-4)\n", 1, false,
+         [](CountingSim& sim, const Trace&) {
+             // Not found again by its old word: the update stops in the rescue firmware.
+             EXPECT_EQ(sim.bridges()[0]->restart_count(), 1);
+             EXPECT_EQ(sim.bridges()[0]->mode_reply(), 2);
+         }},
+        {"version reply without a zero byte",
+         [](CountingSim& sim) {
+             add_sample_bridge(sim, OLD).config().version_reply.assign(20, '9');
+         },
+         nullptr,
+         found_lines() +
+             "[INFO] Current FW version: 960051513.960051513.960051513, build date: 515100 "
+             "(yyyymmdd: 960051513)\n"
+             "[INFO] FW version differs: expected 1.2.4, current 960051513.960051513.960051513\n" +
+             UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n" +
+             "[INFO] New FW version: 960051513.960051513.960051513, build date: 960051513\n",
+         "", 0},
         {"reconnected, version read fails", bridge_running(OLD),
          [](CountingSim& sim, const Trace& clean) {
              sim::CommandFault fault = failing_version_read();

@@ -1,6 +1,7 @@
 // State files and description files of the simulated platform.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <string>
 
@@ -68,11 +69,129 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     // The other bridge kept the flash address it had been given.
     EXPECT_EQ(data_write(copy, copy.open_device(DRIVE2), std::vector<uint8_t>(4096)).status, 0);
 
-    // A failed load leaves the platform as it was.
-    EXPECT_FALSE(copy.load(dir.write("bad.txt", "[bridge]\nchip_id = 12x\n"), error));
-    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    // A state file is whole or refused: cut at any line, or with one byte
+    // changed, it fails to load and the platform stays as it was.
+    const std::string text = read_text(first);
+    std::vector<std::string> damaged = {"", "[bridge]\nchip_id = 12x\n"};
+    for (size_t at = text.find('\n'); at + 1 < text.size(); at = text.find('\n', at + 1))
+        damaged.push_back(text.substr(0, at + 1));
+    std::string flipped = text;
+    flipped[text.find("page = ") + 20] ^= 1;
+    damaged.push_back(flipped);
+    for (const std::string& bad : damaged) {
+        ASSERT_FALSE(copy.load(dir.write("bad.txt", bad), error)) << bad.size();
+        EXPECT_NE(error.find("not a whole state file"), std::string::npos) << error;
+    }
     EXPECT_FALSE(copy.load(dir.file("missing.txt"), error));
     EXPECT_EQ(copy.bridges().size(), 2u);
+}
+
+// Fault counters at the top of their range neither wrap nor stop counting
+// early: a fault fires exactly on the turns its window names.
+TEST(SimFiles, FaultCountersAtTheTopOfTheirRangeFireOnTheirTurnsOnly) {
+    const std::string top = std::to_string(std::numeric_limits<long>::max());
+    const std::string below = std::to_string(std::numeric_limits<long>::max() - 2);
+    const struct {
+        std::string fault;
+        std::vector<int> statuses;  // of four INQUIRY commands in turn
+    } cases[] = {
+        {"skip = 1\ncount = " + top, {0, 2, 2, 2}},
+        {"skip = 0\ncount = " + top + "\nmatched = " + top, {2, 2, 2, 2}},
+        {"skip = " + top + "\ncount = " + top + "\nmatched = " + below, {0, 0, 0, 0}},
+        {"skip = " + below +
+             "\ncount = 1\nmatched = " + std::to_string(std::numeric_limits<long>::max() - 3),
+         {0, 2, 0, 0}},
+        {"skip = 2\ncount = -1\nmatched = " + top, {2, 2, 2, 2}},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SimPlatform sim;
+        std::string error;
+        ASSERT_TRUE(sim::load_description(
+            dir.write("d.txt", "[bridge]\nrestart_count = 2147483647\n[fault]\nopcode = 0x12\n" +
+                                   c.fault + "\n"),
+            sim, error))
+            << error;
+        OsHandle h = sim.open_device(DRIVE1);
+        std::vector<int> statuses;
+        for (int i = 0; i < 4; ++i)
+            statuses.push_back(inquiry(sim, h).status);
+        EXPECT_EQ(statuses, c.statuses);
+        restart(sim, h);
+        EXPECT_EQ(sim.bridges()[0]->restart_count(), std::numeric_limits<int>::max());
+    }
+}
+
+// Devices that misbehave in ways the tool must survive, as a description
+// sets them up: an open that fails, an identity word that changes with a
+// restart, a version reply with no zero byte, sense data of any length.
+TEST(SimFiles, DescriptionSetsUpDevicesThatMisbehave) {
+    TempDir dir;
+    SimPlatform sim;
+    std::string error;
+    ASSERT_TRUE(sim::load_description(
+        dir.write("d.txt", std::string("[bridge odd]\nfirmware = main\nidentity = 0x11111111\n"
+                                       "identity_after_restart = 0x22222222\n"
+                                       "version_reply = hex:0102030405\n"
+                                       "[fault]\nopen = yes\ndevice = odd\nskip = 1\n")),
+        sim, error))
+        << error;
+    // A state file keeps every one of them.
+    ASSERT_TRUE(sim.save(dir.file("s1.txt")));
+    SimPlatform copy;
+    ASSERT_TRUE(copy.load(dir.file("s1.txt"), error)) << error;
+    ASSERT_TRUE(copy.save(dir.file("s2.txt")));
+    EXPECT_EQ(read_text(dir.file("s1.txt")), read_text(dir.file("s2.txt")));
+
+    OsHandle h = copy.open_device(DRIVE1);
+    EXPECT_EQ(copy.open_device(DRIVE1), INVALID_OS_HANDLE);
+    EXPECT_EQ(copy.last_error(), sim::SIM_ERROR_ACCESS_DENIED);
+    EXPECT_NE(copy.open_device(DRIVE1), INVALID_OS_HANDLE);
+    EXPECT_EQ(vendor_in(copy, h, SUB_VERSION, 0, 20).data,
+              (std::vector<uint8_t>{1, 2, 3, 4, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(load_le32(vendor_in(copy, h, SUB_IDENTITY, 0, 4).data.data()), 0x11111111u);
+    restart(copy, h);
+    copy.pause_ms(5000);
+    h = copy.open_device(DRIVE1);
+    EXPECT_EQ(load_le32(vendor_in(copy, h, SUB_IDENTITY, 0, 4).data.data()), 0x22222222u);
+
+    // Sense data as long as the device makes it: the rest of the area stays
+    // zero, and bytes past the fixed format are the device's own.
+    const struct {
+        int length;
+        uint8_t asc, ascq, additional, byte20;
+    } lengths[] = {{0, 0, 0, 0, 0},
+                   {8, 0, 0, 0, 0},
+                   {13, 0x24, 0, 5, 0},
+                   {18, 0x24, 7, 10, 0},
+                   {32, 0x24, 7, 24, 0xEE}};
+    for (const auto& l : lengths) {
+        SCOPED_TRACE(l.length);
+        SimPlatform device;
+        ASSERT_TRUE(sim::load_description(
+            dir.write("f.txt",
+                      "[bridge]\n[fault]\nopcode = 0x12\nasc = 0x24\nascq = 7\n"
+                      "sense_length = " +
+                          std::to_string(l.length) + "\n"),
+            device, error))
+            << error;
+        ScsiCommand command;
+        command.cdb[0] = 0x12;
+        command.cdb[4] = 36;
+        std::vector<uint8_t> data(36);
+        command.data = data.data();
+        command.length = 36;
+        command.data_in = true;
+        std::fill(std::begin(command.sense), std::end(command.sense), uint8_t(0x55));
+        ASSERT_TRUE(device.pass_through(device.open_device(DRIVE1), command));
+        EXPECT_EQ(command.scsi_status, 2);
+        EXPECT_EQ(command.sense[0], l.length ? 0x70 : 0);
+        EXPECT_EQ(command.sense[7], l.additional);
+        EXPECT_EQ(command.sense[12], l.asc);
+        EXPECT_EQ(command.sense[13], l.ascq);
+        EXPECT_EQ(command.sense[20], l.byte20);
+    }
 }
 
 TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {
@@ -152,8 +271,8 @@ TEST(SimFiles, DescriptionErrorsNameTheLineAndTheReasonAndGarbageGetsOne) {
         {"[bridge]\ndrive = none\ndrive_serial = X\n", "line 3: drive settings"},
         {"[bridge]\n[bridge]\n", "line 2: path \\\\.\\PhysicalDrive1 is already taken"},
         {"[bridge a]\n[bridge a]\npath = \\\\.\\PhysicalDrive2\n", "line 2: a bridge named 'a'"},
-        {"[bridge]\nimage = nowhere.bin\n", "line 1: cannot read image file"},
-        {"[bridge]\nimage = short.bin\n", "is shorter than 4096 bytes"},
+        {"[bridge]\nimage = nowhere.bin\n", "line 2: cannot read image file"},
+        {"[bridge]\n\nimage = short.bin\n", "line 3: image file"},
         {"[bridge]\nfirmware = beta\n", "line 2: 'firmware' takes main, rescue"},
         {"[bridge]\nfirmware_version = 1.2\n", "line 2: 'firmware_version' takes major"},
         {"[bridge]\npage = 0x8C004001, fill:00\n", "line 2: 'page' takes"},

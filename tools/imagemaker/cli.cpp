@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/imagemaker/image_builder.h"
+#include "tools/outfile/replace_file.h"
 
 namespace vtx::imagemaker {
 
@@ -84,8 +85,9 @@ int pack_params(const std::string& cfg, const std::string& out_path, std::FILE* 
         error = cfg + ": " + error;
         return EXIT_REFUSED;
     }
-    if (!write_binary_file(out_path, area)) {
-        error = "cannot write " + out_path;
+    std::string reason;
+    if (!outfile::replace_file_apart_from(out_path, cfg, area.data(), area.size(), reason)) {
+        error = "cannot write " + out_path + ": " + reason;
         return EXIT_REFUSED;
     }
     std::fprintf(out, "wrote %s: parameter area of %s, %zu bytes\n", out_path.c_str(), cfg.c_str(),
@@ -95,10 +97,8 @@ int pack_params(const std::string& cfg, const std::string& out_path, std::FILE* 
 
 int show_params(const std::string& path, std::FILE* out, std::string& error) {
     std::vector<uint8_t> area;
-    if (!read_binary_file(path, area)) {
-        error = "cannot read " + path;
+    if (!read_binary_file(path, area, HEADER_BLOCK_SIZE, error))
         return EXIT_REFUSED;
-    }
     std::string text;
     int result = format_parameter_area(area, text, error);
     std::fputs(text.c_str(), out);

@@ -162,8 +162,9 @@ bool led_spec_from(const OptionMap& options, LedSpec& recipe, std::string& error
 int write_out(const OptionMap& options, const std::vector<uint8_t>& file, std::FILE* out,
               const std::string& what, std::string& error) {
     const std::string& path = options.at("out");
-    if (!write_binary_file(path, file)) {
-        error = "cannot write " + path;
+    std::string reason;
+    if (!write_binary_file(path, file, reason)) {
+        error = "cannot write " + path + ": " + reason;
         return EXIT_REFUSED;
     }
     std::fprintf(out, "wrote %s: %s, %zu bytes\n", path.c_str(), what.c_str(), file.size());
@@ -245,10 +246,8 @@ int run_damaged_command(const std::string& kind, const OptionMap& options, std::
 
 int run_info_command(const std::string& path, std::FILE* out, std::string& error) {
     std::vector<uint8_t> file;
-    if (!read_binary_file(path, file)) {
-        error = "cannot read " + path;
+    if (!read_binary_file(path, file, MAX_IMAGE_FILE_SIZE, error))
         return EXIT_REFUSED;
-    }
     if (file.size() >= LED_HEADER_SIZE && load_le32(file.data()) == LED_SIGNATURE) {
         LedImageHeader led = led_header_from_bytes(file.data());
         uint32_t sum = led.length_a + led.length_b;

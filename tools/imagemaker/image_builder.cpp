@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "tools/outfile/replace_file.h"
 #include "update/image.h"
 #include "vtx/bytes.h"
 #include "vtx/file.h"
@@ -143,27 +144,41 @@ std::vector<uint8_t> build_led_image(const LedSpec& recipe) {
     return file;
 }
 
+bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes,
+                       std::string& error) {
+    return outfile::replace_file(path, bytes.data(), bytes.size(), error);
+}
+
 bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        return false;
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+    std::string error;
+    return write_binary_file(path, bytes, error);
+}
+
+bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes, uint64_t limit,
+                      std::string& error) {
+    uint64_t size = 0;
+    File file(open_regular_file(path.c_str(), "rb", &size));
+    if (!file) {
+        error = "cannot read " + path + " (missing, or not a regular file)";
         return false;
     }
-    return std::fclose(file.release()) == 0;
+    if (size > limit) {
+        error = path + ": " + std::to_string(size) + " bytes, more than the " +
+                std::to_string(limit) + " this kind of file holds";
+        return false;
+    }
+    bytes.resize(size_t(size));
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
+        std::fgetc(file.get()) != EOF) {
+        error = "cannot read " + path + " (it changed while read)";
+        return false;
+    }
+    return true;
 }
 
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        return false;
-    bytes.clear();
-    uint8_t chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-    return std::ferror(file.get()) == 0;
+    std::string error;
+    return read_binary_file(path, bytes, MAX_IMAGE_FILE_SIZE, error);
 }
 
 }  // namespace vtx::imagemaker

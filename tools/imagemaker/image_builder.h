@@ -143,8 +143,23 @@ int format_parameter_area(const std::vector<uint8_t>& area, std::string& text, s
 // `seed` (0 is taken as 1).
 std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length);
 
-// Whole-file helpers; false when the file cannot be written or read.
+// Whole-file helpers; false when the file cannot be written or read. A file
+// is written beside its old self and renamed over it (outfile::replace_file),
+// with the reason in `error` when that fails.
+bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes,
+                       std::string& error);
 bool write_binary_file(const std::string& path, const std::vector<uint8_t>& bytes);
+// Only a regular file of at most `limit` bytes is read (checked before the
+// read, so neither a FIFO nor /dev/zero can hold the program up).
+bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes, uint64_t limit,
+                      std::string& error);
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes);
+
+// The largest image file this tool makes or reads back: a 64 MiB body and a
+// lead region, with room to spare.
+constexpr uint64_t MAX_IMAGE_FILE_SIZE = 65ull << 20;
+// The largest parameter file read: the update tool's loader reads a bounded
+// number of short lines, far below this.
+constexpr uint64_t MAX_PARAMETER_FILE_SIZE = 4ull << 20;
 
 }  // namespace vtx::imagemaker

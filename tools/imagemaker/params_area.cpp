@@ -14,8 +14,9 @@ namespace vtx::imagemaker {
 int build_parameter_area(const std::string& cfg_path, std::vector<uint8_t>& area,
                          std::string& error) {
     std::vector<uint8_t> probe;
-    if (!read_binary_file(cfg_path, probe)) {
-        error = "cannot read the parameter file";
+    std::string reason;
+    if (!read_binary_file(cfg_path, probe, MAX_PARAMETER_FILE_SIZE, reason)) {
+        error = "cannot read the parameter file (missing, not a regular file, or over 4 MiB)";
         return -1;
     }
     std::vector<ParameterEntry> entries;
