@@ -9,6 +9,7 @@
 
 #include "tools/imagemaker/image_builder.h"
 #include "update/crc.h"
+#include "update/crc_paths.h"
 
 namespace vtx::bench {
 namespace {

@@ -1,5 +1,6 @@
 #include "update/crc.h"
 
+#include "update/crc_paths.h"
 #include "vtx/bytes.h"
 
 namespace vtx {

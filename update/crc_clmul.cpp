@@ -4,7 +4,7 @@
 // one, reduced to 64 bits and brought down to 32 by Barrett reduction. The
 // constants are those powers of x modulo the bit-reflected polynomial, and the
 // Barrett pair is the polynomial itself and floor(x^64 / P).
-#include "update/crc.h"
+#include "update/crc_paths.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <cpuid.h>
