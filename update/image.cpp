@@ -12,7 +12,8 @@ namespace vtx {
 
 namespace {
 
-// The leading block is read into the same buffer first.
+// The payload is read this much at a time, a flash chunk's largest size; the
+// leading block goes through the same buffer first.
 constexpr size_t PAYLOAD_PIECE = 65536;
 static_assert(PAYLOAD_PIECE >= IMAGE_LEAD_BLOCK);
 
