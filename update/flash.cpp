@@ -15,14 +15,14 @@ constexpr int VERIFY_ATTEMPTS = 4;
 
 // One write-and-read-back cycle: 0, -1 for a mismatch, or the transport's code.
 int write_and_compare(DeviceHandle* handle, uint32_t address, const uint8_t* data, uint32_t length,
-                      Buffer& readback) {
+                      uint8_t* readback) {
     int result = flash_write(handle, address, data, length);
     if (result != 0)
         return result;
-    result = dev_memory_read(handle, read_window(address), readback.data(), length);
+    result = dev_memory_read(handle, read_window(address), readback, length);
     if (result != 0)
         return result;
-    if (length != 0 && std::memcmp(readback.data(), data, length) != 0)
+    if (length != 0 && std::memcmp(readback, data, length) != 0)
         return -1;
     return 0;
 }
@@ -53,14 +53,15 @@ int flash_write(DeviceHandle* handle, uint32_t address, const uint8_t* data, uin
 
 int flash_write_verify(DeviceHandle* handle, uint32_t address, const uint8_t* data,
                        uint32_t length) {
-    Buffer readback;
-    if (!buffer_alloc(readback, length))
+    // Each read-back fills the whole buffer before it is compared.
+    ScratchBuffer readback;
+    if (!buffer_alloc_scratch(readback, length))
         return -1;
     // No erase and no pause between attempts: each one rewrites the whole
     // range and reads it back.
     int result = -1;
     for (int attempt = 0; attempt < VERIFY_ATTEMPTS; ++attempt) {
-        result = write_and_compare(handle, address, data, length, readback);
+        result = write_and_compare(handle, address, data, length, readback.data());
         if (result == 0)
             break;
     }

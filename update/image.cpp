@@ -13,43 +13,24 @@ namespace vtx {
 
 namespace {
 
-// Built on the first CRC computation and kept for the rest of the run. Table 0
-// is the classic byte-wise table; table k gives the CRC of a byte followed by
-// k zero bytes, so sixteen bytes fold in one step. The payload is checked
-// several times per update, and byte at a time that check alone took half the
-// time the bus needs for the same update.
-constexpr int CRC_SLICES = 16;
-uint32_t crc_table[CRC_SLICES][256];
-bool crc_table_built = false;
+// The payload is read this much at a time, a flash chunk's largest size; the
+// leading block goes through the same buffer first.
+constexpr size_t PAYLOAD_PIECE = 65536;
+static_assert(PAYLOAD_PIECE >= IMAGE_LEAD_BLOCK);
 
-void build_crc_table() {
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t value = i;
-        for (int round = 0; round < 8; ++round) {
-            value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
-        }
-        crc_table[0][i] = value;
-    }
-    for (uint32_t i = 0; i < 256; ++i) {
-        for (int k = 1; k < CRC_SLICES; ++k) {
-            uint32_t previous = crc_table[k - 1][i];
-            crc_table[k][i] = (previous >> 8) ^ crc_table[0][previous & 0xFF];
-        }
-    }
-    crc_table_built = true;
-}
-
-// The payload's CRC, read in 4096-byte pieces through the leading block's
-// buffer so that the reader's memory does not grow with the image.
-int fold_payload(std::FILE* file, uint32_t length, Buffer& buffer, uint32_t* crc) {
+// The payload's CRC, read in pieces as large as the buffer (a flash chunk's
+// worth): the reader's memory does not grow with the image, and an update,
+// which reads each payload several times, makes a sixteenth of the reads that
+// 4096-byte pieces took.
+int fold_payload(std::FILE* file, uint32_t length, ScratchBuffer& buffer, uint32_t* crc) {
     uint32_t remaining = length;
     *crc = 0;
     while (remaining != 0) {
-        uint32_t n = remaining < IMAGE_LEAD_BLOCK ? remaining : IMAGE_LEAD_BLOCK;
+        size_t n = remaining < buffer.size() ? remaining : buffer.size();
         if (std::fread(buffer.data(), 1, n, file) != n)
             return -1;
         *crc = crc32_update(*crc, buffer.data(), n);
-        remaining -= n;
+        remaining -= uint32_t(n);
     }
     return 0;
 }
@@ -115,33 +96,14 @@ int read_chip_identity(DeviceHandle* handle, uint32_t* chip_id, uint32_t* chip_r
 
 }  // namespace
 
-uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length) {
-    if (!crc_table_built)
-        build_crc_table();
-    crc = ~crc;
-    for (; length >= CRC_SLICES; data += CRC_SLICES, length -= CRC_SLICES) {
-        uint32_t next = 0;
-        for (int word = 0; word < CRC_SLICES / 4; ++word) {
-            uint32_t v = load_le32(data + 4 * word) ^ (word == 0 ? crc : 0);
-            int k = CRC_SLICES - 1 - 4 * word;
-            next ^= crc_table[k][v & 0xFF] ^ crc_table[k - 1][(v >> 8) & 0xFF] ^
-                    crc_table[k - 2][(v >> 16) & 0xFF] ^ crc_table[k - 3][v >> 24];
-        }
-        crc = next;
-    }
-    for (; length > 0; ++data, --length)
-        crc = crc_table[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
 int fw_read_header(const char* path, uint8_t* header) {
     if (path == nullptr)
         return -1;
     File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
-    Buffer buffer;
-    if (!buffer_alloc(buffer, IMAGE_LEAD_BLOCK))
+    ScratchBuffer buffer;
+    if (!buffer_alloc_scratch(buffer, PAYLOAD_PIECE))
         return -1;
     if (std::fread(buffer.data(), 1, IMAGE_LEAD_BLOCK, file.get()) != IMAGE_LEAD_BLOCK)
         return -1;

@@ -6,12 +6,9 @@
 #include <cstdint>
 
 #include "device/transport.h"
+#include "update/crc.h"
 
 namespace vtx {
-
-// CRC-32 of IEEE 802.3, folded chunk by chunk: crc32_update(crc32_update(0,
-// a), b) equals the CRC of a followed by b. The table is built on first use.
-uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length);
 
 // Reads the file's first 4096 bytes, copies the first 2048 into `header`, and
 // verifies the payload CRC. 0 or -1.
