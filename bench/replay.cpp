@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "bench/heap_counter.h"
+#include "vtx/file.h"
 
 namespace vtx::bench {
 
@@ -141,11 +142,6 @@ double ReplayPlatform::monotonic_seconds() {
 }
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 template <typename T>
 bool put(std::FILE* file, const T& value) {
