@@ -29,6 +29,9 @@ TEST(OpenRegularFile, OnlyARegularFileOpens) {
         {"\\\\.\\PhysicalDrive0", false},
         {"\\\\.\\C:", false},
         {"\\\\.\\pipe\\vtx", false},
+        {"\\\\?\\" + regular, true},
+        {"\\\\?\\PhysicalDrive0", false},
+        {"\\\\?\\GLOBALROOT\\Device\\Null", false},
 #else
         {dir.file("link.ini"), true},  // FIFOs and devices: the whole-tool test
 #endif
