@@ -84,7 +84,7 @@ class ReplayPlatform : public Platform {
     std::string executable_path() override { return ""; }
     char path_separator() const override { return '\\'; }
     bool is_elevated() override { return true; }
-    void relaunch_elevated(int, char**) override {}
+    int relaunch_elevated(int, char**, std::string&) override { return 0; }
     bool is_terminal(std::FILE*) override { return false; }
 
   private:
