@@ -70,7 +70,11 @@ mkdir -p "$work"
 share=()
 wine_append=""
 if [ -n "$win_build" ]; then
-    if prefix=$("$here/wineprefix.sh" "$cache" 2>"$work/wine.err"); then
+    devices=$(qemu-system-x86_64 -device help 2>/dev/null || true)
+    if ! grep -q '"virtio-9p-pci"' <<<"$devices"; then
+        echo "vm: no Windows scenarios: this QEMU has no 9p file system sharing"
+        win_build=""
+    elif prefix=$("$here/wineprefix.sh" "$cache" 2>"$work/wine.err"); then
         share=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
         wine_append="vtx.wineprefix=$prefix"
     else

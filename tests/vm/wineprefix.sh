@@ -23,9 +23,13 @@ if [ -f "$prefix/.complete" ]; then
     exit 0
 fi
 
-rm -rf "$prefix"
-mkdir -p "$prefix"
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Made under a name of its own and renamed when whole, so that two rigs
+# starting at once never share a half-made prefix.
+stage=$prefix.$$
+trap 'rm -rf "$stage"' EXIT
+rm -rf "$stage"
+mkdir -p "$stage"
+export WINEPREFIX=$stage WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 {
     "$wine" wineboot -i &&
@@ -36,7 +40,11 @@ unset DISPLAY WAYLAND_DISPLAY
     echo "wineboot could not make a prefix (see $cache/wineprefix.log)" >&2
     exit 2
 }
-ln -sfn /tmp/vtxcd "$prefix/dosdevices/d:"
-ln -sfn /dev/sr0 "$prefix/dosdevices/d::"
-touch "$prefix/.complete"
+ln -sfn /tmp/vtxcd "$stage/dosdevices/d:"
+ln -sfn /dev/sr0 "$stage/dosdevices/d::"
+touch "$stage/.complete"
+[ -f "$prefix/.complete" ] || rm -rf "$prefix"
+if ! mv -T "$stage" "$prefix" 2>/dev/null; then
+    [ -f "$prefix/.complete" ] || { echo "could not store the prefix at $prefix" >&2; exit 2; }
+fi
 echo "$prefix"

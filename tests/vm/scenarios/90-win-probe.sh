@@ -5,8 +5,10 @@
 # IOCTL_SCSI_PASS_THROUGH_DIRECT, which Wine hands to SG_IO. INQUIRY, the
 # version, the header block, a flash write and its read-back, and the
 # restart reach the gadget, and the bytes agree with the emulator's own
-# replies and with what the Linux layer reads. A second version query the
-# bridge never answers shows what Wine makes of the kernel's time-out. The
+# replies and with what the Linux layer reads; a command the bridge refuses
+# comes back with status 2 and the emulator's sense data at the request's
+# sense offset. A second version query the bridge never answers shows what
+# Wine makes of the kernel's time-out. The
 # first scenario to use Wine also starts its session, the slowest step.
 wine_ready
 bridge_start bridge.state "$SAMPLES/optical.desc" --swallow e2:a5:1
@@ -25,22 +27,32 @@ set_address=e30000001000000000000f8c04000000   # flash address 0x8C0F0000
 write=e3000000110000000000000000100000
 read_back=e20000009200000000000fac00100000
 restart=e3000000300000000000000004000000
+refused=e2000000920000000000000000100100   # 68 KiB, beyond the bridge's largest transfer
 pattern=$(awk 'BEGIN { for (i = 0; i < 4096; i++) printf "%02x", (i * 7 + 3) % 256 }')
 want_inquiry=$(direct 12000000fe00 254)
 want_version=$(direct $version 20)
 want_header=$(direct $header 4096)
+vtx_usbgadget --state bridge.state --query $refused --in 69632 >/dev/null 2>refused.err &&
+    fail "the emulator took a read beyond its largest transfer"
+want_sense=$(sed -n 's/^sense \(.*\)/\1/p' refused.err)
+[ -n "$want_sense" ] || fail "the emulator gave no sense data: $(cat refused.err)"
 
 # One process and one handle for the whole sequence, as the update tool has.
 printf '%s\n' "$inquiry in 254" "$version in 20" "$header in 4096" "$set_address out 00000f8c" \
-    "$write out $pattern" "$read_back in 4096" "$version in 20" "$restart out 00000000" >commands.txt
+    "$write out $pattern" "$read_back in 4096" "$refused in 69632" "$version in 20" \
+    "$restart out 00000000" >commands.txt
 wine_run probe.out vtx_vmprobe.exe run '\\.\d:' <commands.txt
 [ "$status" -eq 0 ] || fail "the Windows probe ended with $status: $(cat probe.out probe.out.err)"
-note "eight commands through Wine in ${elapsed}s"
+note "nine commands through Wine in ${elapsed}s"
 grep '^result ' probe.out >results.txt
-[ "$(wc -l <results.txt)" -eq 8 ] || fail "not every command was sent: $(cut -c1-80 probe.out)"
-[ "$(sed 7d results.txt | grep -c '^result 0$')" -eq 7 ] ||
+[ "$(wc -l <results.txt)" -eq 9 ] || fail "not every command was sent: $(cut -c1-80 probe.out)"
+[ "$(sed '7,8d' results.txt | grep -c '^result 0$')" -eq 7 ] ||
     fail "not every command succeeded: $(cut -c1-80 probe.out)"
 grep '^data ' probe.out >data.txt
+[ "$(sed -n 7p results.txt)" = "result 2" ] || fail "the refused read gave $(sed -n 7p results.txt), not 2"
+[ "$(grep '^sense ' probe.out | sed -n 7p)" = "sense $want_sense" ] ||
+    fail "the refused read's sense is $(grep '^sense ' probe.out | sed -n 7p), not $want_sense"
+note "a refused read: status 2 and the emulator's sense data, $want_sense"
 [ "$(sed -n 1p data.txt)" = "data $want_inquiry" ] || fail "INQUIRY differs from the emulator's"
 [ "$(sed -n 2p data.txt)" = "data $want_version" ] || fail "version reply differs: $(sed -n 2p data.txt)"
 [ "$(sed -n 3p data.txt)" = "data $want_header" ] || fail "the header block differs from the emulator's"
@@ -53,10 +65,10 @@ note "INQUIRY, version, header block and read-back agree with the emulator: vers
 # an empty reply. Any answer is taken here; the log says which it was.
 [ "$(grep -c " $version in 20 swallowed " bridge.trace)" -eq 1 ] ||
     fail "the gadget did not swallow the second version query"
-if [ "$(sed -n 7p results.txt)" = "result 0" ]; then
-    note "the unanswered version query: Wine reports success, reply $(sed -n 5p data.txt | cut -c6-)"
+if [ "$(sed -n 8p results.txt)" = "result 0" ]; then
+    note "the unanswered version query: Wine reports success, reply $(sed -n 6p data.txt | cut -c6-)"
 else
-    note "the unanswered version query: Wine reports $(sed -n 7p results.txt)"
+    note "the unanswered version query: Wine reports $(sed -n 8p results.txt)"
 fi
 
 # Each command went over USB as the Windows request framed it: direction
