@@ -115,18 +115,15 @@ void fill_sense(ScsiCommand& command, const Outcome& outcome) {
     std::memset(command.sense, 0, sizeof command.sense);
     if (outcome.status == 0)
         return;
-    uint8_t full[sizeof command.sense];
-    std::memset(full, 0xEE, sizeof full);
-    full[0] = 0x70;  // current error, fixed format
-    full[1] = 0;
-    full[2] = outcome.sense_key & 0x0F;
-    std::memset(full + 3, 0, 4);
+    constexpr size_t FIXED_FORMAT = 18;
+    uint8_t full[sizeof command.sense] = {};
+    std::memset(full + FIXED_FORMAT, 0xEE, sizeof full - FIXED_FORMAT);
     size_t length = std::min<size_t>(outcome.sense_length, sizeof full);
+    full[0] = 0x70;  // current error, fixed format
+    full[2] = outcome.sense_key & 0x0F;
     full[7] = uint8_t(length > 8 ? length - 8 : 0);  // additional sense length
-    std::memset(full + 8, 0, 4);
     full[12] = outcome.asc;
     full[13] = outcome.ascq;
-    std::memset(full + 14, 0, 4);
     std::memcpy(command.sense, full, length);
 }
 

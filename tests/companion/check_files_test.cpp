@@ -8,6 +8,10 @@
 #include "update/image.h"
 #include "update/led.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace vtx::test {
 namespace {
 
@@ -240,6 +244,12 @@ TEST_F(CompanionCheckImages, TextReportNamesEachFileAndItsVerdict) {
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("problem: a directory, not a regular file"), std::string::npos);
+    // A FIFO would block the open: it is refused before one.
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_NE(run_bridge({"check", dir.file("fifo")}).out.find("problem: not a regular file"),
+              std::string::npos);
+    EXPECT_EQ(run_bridge({"pack-params", dir.file("fifo"), dir.file("out.bin")}).code,
+              companion::EXIT_FAILED);
 #endif
 }
 

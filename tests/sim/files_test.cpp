@@ -8,6 +8,11 @@
 #include "tests/sim/sim_helpers.h"
 #include "tests/support/support.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 namespace vtx::test {
 namespace {
 
@@ -84,6 +89,22 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     }
     EXPECT_FALSE(copy.load(dir.file("missing.txt"), error));
     EXPECT_EQ(copy.bridges().size(), 2u);
+
+#ifndef _WIN32
+    // A save stopped part-way (here by a file size limit, as by a full disk)
+    // leaves the state before it whole.
+    rlimit saved, small;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    small = saved;
+    small.rlim_cur = 1024;
+    auto handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool written = copy.save(first, error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(read_text(first), text);
+#endif
 }
 
 // Fault counters at the top of their range neither wrap nor stop counting
