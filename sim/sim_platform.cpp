@@ -106,6 +106,9 @@ long SimPlatform::open_count() const {
 void SimPlatform::add_fault(const CommandFault& fault) {
     state_->faults.push_back({fault, 0});
 }
+void SimPlatform::set_command_hook(std::function<void(long index)> hook) {
+    state_->command_hook = std::move(hook);
+}
 void SimPlatform::clear_faults() {
     state_->faults.clear();
 }

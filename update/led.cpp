@@ -56,10 +56,12 @@ int led_check_image(const char* path, uint8_t* header64) {
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
         return -1;
     long size = std::ftell(file.get());
-    uint32_t total = header.length_a + header.length_b;
-    if (size < 0 || static_cast<unsigned long>(size) != total)
+    // The two lengths are added without wrapping, and the sum must fit the
+    // signed progress counter it is added to.
+    uint64_t total = uint64_t(header.length_a) + header.length_b;
+    if (size < 0 || static_cast<uint64_t>(size) != total || total > uint64_t(INT32_MAX))
         return -1;
-    return led_range_allowed(header.flash_address, total) ? 0 : -1;
+    return led_range_allowed(header.flash_address, uint32_t(total)) ? 0 : -1;
 }
 
 bool led_clear_of_images(const uint8_t* header64, const char* bin_path, const char* rescue_path) {

@@ -19,9 +19,14 @@ class RestartTest : public StagedTest {
         bridge.install_image(image);
         image_path = write("image.bin", image);
         open();
+        EXPECT_EQ(fw_check_image(handle, image_path.c_str(), false, &validated), 0);
+        EXPECT_EQ(fw_note_bridge(handle, OUR_IDENTITY, &ours), 0);
         return bridge;
     }
-    int restart(int limit = 10) { return fw_restart_reconnect(&handle, image_path.c_str(), limit); }
+    int restart(int limit = 10) {
+        validated.path = image_path.c_str();
+        return fw_restart_reconnect(&handle, validated, ours, limit, &found_path);
+    }
     // Virtual time at which the restart command went out.
     double restart_time() {
         auto restarts = commands(sim(), OP_VENDOR_WRITE, SUB_RESTART);
@@ -32,7 +37,9 @@ class RestartTest : public StagedTest {
         return handle && dev_read_identity(handle, &word) == 0 ? word : 0;
     }
     std::vector<uint8_t> image;
-    std::string image_path;
+    std::string image_path, found_path;
+    ValidatedImage validated;
+    ValidatedBridge ours;
 };
 
 // The header block is written first; a second bridge, listed before ours, is
