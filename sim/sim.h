@@ -129,9 +129,10 @@ class SimPlatform : public Platform {
     long command_count() const;
     long open_count() const;  // successful open_device calls
 
-    // Called before every command with the global index it is about to get:
-    // tests change the world there, at a step boundary of the tool (replace an
-    // image file, attach another bridge). Empty switches it off.
+    // Called before every command and before every pause, with the global
+    // index the next command gets: tests change the world there, at a step
+    // boundary of the tool (replace an image file, attach another bridge while
+    // the tool waits for a restart). Empty switches it off.
     void set_command_hook(std::function<void(long index)> hook);
 
     // Faults.

@@ -219,6 +219,8 @@ bool SimPlatform::is_usb(OsHandle handle) {
 // --- Time ----------------------------------------------------------------------
 
 void SimPlatform::pause_ms(unsigned milliseconds) {
+    if (state_->command_hook)
+        state_->command_hook(state_->command_count);
     if (state_->real_time)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     state_->now_ms += milliseconds;

@@ -1,0 +1,177 @@
+// What is written is what was validated, and only to the bridge that was
+// validated: image files changed at every command of a run, and a second
+// bridge with the same identity word, on the whole update engine.
+#include <filesystem>
+#include <fstream>
+
+#include "tests/update/staged_support.h"
+#include "update/sequencer.h"
+
+namespace vtx::test {
+namespace {
+
+constexpr int MAIN = 1;
+const FirmwareVersion OLD_VERSION{1, 2, 3, 0, 20240115};
+const FirmwareVersion NEW_VERSION{1, 2, 4, 0, 20240615};
+const std::string TWIN_PATH = "\\\\.\\PhysicalDrive0";
+
+std::vector<uint8_t> header_of(const std::vector<uint8_t>& file) {
+    return {file.begin(), file.begin() + IMAGE_HEADER_SIZE};
+}
+
+class ValidatedTest : public StagedTest {
+  protected:
+    void SetUp() override {
+        StagedTest::SetUp();
+        bin_file = im::build_firmware_image(im::firmware_spec(13, NEW_VERSION));
+        rescue_file = im::build_firmware_image(im::rescue_spec(13));
+        old_file = im::build_firmware_image(im::firmware_spec(13, OLD_VERSION));
+        bin = write("fw_v1.2.4.061524.bin", bin_file);
+        rescue = write("rescue.bin", rescue_file);
+        led = write("led.bin", im::build_led_image({}));
+        cfg = dir.write("bridge.cfg", "VID = 0x1D6B\nSCSI_VENDOR = \"Vantrex\"\n");
+    }
+    // A bridge on its old main firmware, and a fresh copy of every file.
+    sim::Bridge& start(sim::BridgeConfig config = {}) {
+        fresh();
+        write("fw_v1.2.4.061524.bin", bin_file);
+        write("rescue.bin", rescue_file);
+        bridge = &add_bridge(config);
+        bridge->install_image(old_file);
+        return *bridge;
+    }
+    int run() {
+        return fw_update(BRIDGE_PATH.c_str(), bin.c_str(), rescue.c_str(), cfg.c_str(),
+                         led.c_str());
+    }
+    // What the bridge boots from its header block is an image validation
+    // accepted (or the one it ran before), and it boots.
+    void expect_boots_an_accepted_image(sim::Bridge& target) {
+        target.boot();
+        const std::vector<uint8_t> header = target.read_flash(HB, IMAGE_HEADER_SIZE);
+        EXPECT_TRUE(header == header_of(old_file) || header == header_of(rescue_file) ||
+                    header == header_of(bin_file));
+        EXPECT_NE(target.mode_reply(), 0) << "left in its boot loader";
+    }
+    void expect_new_firmware(sim::Bridge& target) {
+        EXPECT_EQ(target.mode_reply(), MAIN);
+        EXPECT_EQ(target.running_version().patch, NEW_VERSION.patch);
+        EXPECT_EQ(target.read_flash(HB, IMAGE_HEADER_SIZE), header_of(bin_file));
+    }
+
+    std::vector<uint8_t> bin_file, rescue_file, old_file;
+    std::string bin, rescue, led, cfg;
+    sim::Bridge* bridge = nullptr;
+};
+
+// The repro and its kin: an image file replaced (renamed over) by one
+// for another chip, or changed in place by one payload byte, just before any
+// command of the run. The run either ends well on exactly the validated
+// images, or fails with the step's code before the header block switches
+// the bridge to anything else.
+TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnchecked) {
+    start();
+    ASSERT_EQ(run(), 0);
+    const long commands = sim().command_count();
+    struct Change {
+        const char* what;
+        bool firmware;  // else the rescue image
+        bool replace;   // else one payload byte changed in place
+    } changes[] = {{"firmware image replaced", true, true},
+                   {"firmware image changed in place", true, false},
+                   {"rescue image replaced", false, true},
+                   {"rescue image changed in place", false, false}};
+    for (const Change& change : changes) {
+        const std::string& path = change.firmware ? bin : rescue;
+        const std::vector<uint8_t> other = im::build_firmware_image(
+            change.firmware ? im::firmware_spec(3, {9, 9, 9, 0, 20991231}) : im::rescue_spec(3));
+        for (long at = 0; at < commands; ++at) {
+            SCOPED_TRACE(::testing::Message() << change.what << " before command " << at);
+            start();
+            sim().set_command_hook([&, at](long index) {
+                if (index != at)
+                    return;
+                if (change.replace) {
+                    std::filesystem::rename(write("other.bin", other), path);
+                } else {
+                    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+                    file.seekp(IMAGE_LEAD_BLOCK + 100);
+                    file.put(char(0x5A));
+                }
+            });
+            const int result = run();
+            sim().set_command_hook(nullptr);
+            if (result == 0)
+                expect_new_firmware(*bridge);
+            expect_boots_an_accepted_image(*bridge);
+        }
+    }
+}
+
+// A second bridge answering with the same identity word. Present from the
+// start, it stops the run before any write; appearing during a restart, it
+// is never taken for ours and hears no write, and a run whose bridge never
+// comes back fails instead of reporting the other one's firmware.
+TEST_F(ValidatedTest, SecondBridgeWithTheSameIdentityWordNeverHearsAWrite) {
+    struct Case {
+        const char* what;
+        uint32_t chip_id;
+        bool rescue_firmware;
+        int appears_after_restarts;  // 0: present from the start
+        double our_boot;             // < 0: ours never comes back from that restart
+        int result;
+    } cases[] = {
+        {"same chip, main, from the start", 0xA0020001, false, 0, 3, -5},
+        {"other chip, rescue, from the start", 0xA0010002, true, 0, 3, -5},
+        {"other chip, rescue, during the rescue restart", 0xA0010002, true, 1, 3, 0},
+        {"same chip, main, during the rescue restart", 0xA0020001, false, 1, 3, 0},
+        {"same chip, main, during the final restart, ours never back", 0xA0020001, false, 2, -1,
+         -4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::BridgeConfig ours;
+        sim::Bridge& target = start(ours);
+        sim::BridgeConfig twin_config;
+        twin_config.name = "twin";
+        twin_config.path = TWIN_PATH;
+        twin_config.chip_id = c.chip_id;
+        if (c.chip_id == 0xA0010002) {
+            twin_config.revision = "2.00";  // the first chips' register block
+            twin_config.model = "VTX4500";
+        }
+        const uint8_t variant = c.chip_id == 0xA0010002 ? 3 : 13;
+        const std::vector<uint8_t> twin_image = im::build_firmware_image(
+            c.rescue_firmware ? im::rescue_spec(variant) : im::firmware_spec(variant, OLD_VERSION));
+        auto attach = [&] { sim().add_bridge(twin_config).install_image(twin_image); };
+        if (c.appears_after_restarts == 0)
+            attach();
+        bool attached = c.appears_after_restarts == 0;
+        // Ours is made to stay away from the restart the twin appears in.
+        sim().set_command_hook([&](long) {
+            const long restarts = long(commands(sim(), OP_VENDOR_WRITE, SUB_RESTART).size());
+            if (c.our_boot < 0 && restarts + 1 >= c.appears_after_restarts)
+                target.config().boot_seconds = c.our_boot;
+            if (!attached && restarts >= c.appears_after_restarts) {
+                attached = true;
+                attach();
+            }
+        });
+        EXPECT_EQ(run(), c.result);
+        sim().set_command_hook(nullptr);
+        sim::Bridge* twin = sim().bridge("twin");
+        ASSERT_NE(twin, nullptr);
+        EXPECT_EQ(twin->restart_count(), 0);
+        EXPECT_EQ(twin->read_flash(HB, IMAGE_HEADER_SIZE), header_of(twin_image));
+        for (const auto& entry : sim().trace())
+            EXPECT_FALSE(entry.bridge == "twin" && entry.cdb[0] == OP_VENDOR_WRITE);
+        if (c.result == -5) {
+            EXPECT_EQ(write_commands(), 0u);
+        }
+        if (c.result == 0)
+            expect_new_firmware(target);
+    }
+}
+
+}  // namespace
+}  // namespace vtx::test
