@@ -4,6 +4,7 @@
 
 #include "tests/support/stderr_capture.h"
 #include "tests/update/staged_support.h"
+#include "update/crc_combine.h"
 #include "update/image.h"
 
 namespace vtx::test {
@@ -24,6 +25,12 @@ TEST(Crc32, MatchesTheStandardCheckValueAndFoldsChunkByChunk) {
             crc32_update(chunked, payload.data() + at, std::min<size_t>(4096, payload.size() - at));
     }
     EXPECT_EQ(chunked, crc32_update(0, payload.data(), payload.size()));
+    // Pieces read from the end towards the start join into the same CRC.
+    for (size_t split : {size_t(0), size_t(1), size_t(4095), size_t(8192), payload.size()}) {
+        const uint32_t front = crc32_update(0, payload.data(), split);
+        const uint32_t back = crc32_update(0, payload.data() + split, payload.size() - split);
+        EXPECT_EQ(crc32_combine(front, back, payload.size() - split), chunked) << split;
+    }
 }
 
 // The header area is taken before the CRC is known; a refused file leaves no
