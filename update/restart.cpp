@@ -1,7 +1,5 @@
 #include "update/restart.h"
 
-#include <cstring>
-
 #include "device/bridge.h"
 #include "device/discovery.h"
 #include "device/platform/platform.h"
@@ -16,24 +14,25 @@ constexpr unsigned POLL_PAUSE_MS = 1000;
 
 enum class Look { kNone, kFound, kTwins };
 
-// The bridge that was validated, and that holds the header just written. A
-// second bridge with the same identity word, chip and INQUIRY identity would
-// still hold a header of its own.
-bool is_ours(DeviceHandle* probe, const ValidatedBridge& bridge, const uint8_t* header) {
+// The bridge that was validated, holding the header block as it was just
+// written: a second bridge with the same identity word, chip and INQUIRY
+// identity still holds a block of its own (its parameters, if not its image
+// header).
+bool is_ours(DeviceHandle* probe, const ValidatedBridge& bridge, const Buffer& block) {
     if (!fw_is_validated_bridge(probe, bridge))
         return false;
-    Buffer half;
-    if (!buffer_alloc(half, IMAGE_HEADER_SIZE))
+    Buffer now;
+    if (!buffer_alloc(now, HEADER_BLOCK_SIZE))
         return false;
-    return dev_memory_read(probe, read_window(HEADER_BLOCK_ADDRESS), half.data(),
-                           IMAGE_HEADER_SIZE) == 0 &&
-           std::memcmp(half.data(), header, IMAGE_HEADER_SIZE) == 0;
+    return dev_memory_read(probe, read_window(HEADER_BLOCK_ADDRESS), now.data(),
+                           HEADER_BLOCK_SIZE) == 0 &&
+           now == block;
 }
 
 // One look at the bus: every listed bridge is opened and asked. Ours is left
 // open in the slot and every other one closed again. Two that both answer as
 // ours are never guessed between.
-Look look_once(DeviceHandle** slot, const ValidatedBridge& bridge, const uint8_t* header,
+Look look_once(DeviceHandle** slot, const ValidatedBridge& bridge, const Buffer& block,
                std::string* found_path) {
     ScanList list;
     DeviceHandle* match = nullptr;
@@ -42,7 +41,7 @@ Look look_once(DeviceHandle** slot, const ValidatedBridge& bridge, const uint8_t
         DeviceHandle* probe = dev_open(entry->path.c_str());
         if (!probe)
             continue;
-        if (!is_ours(probe, bridge, header)) {
+        if (!is_ours(probe, bridge, block)) {
             dev_close(probe);
             continue;
         }
@@ -78,6 +77,15 @@ int fw_restart_reconnect(DeviceHandle** slot, const ValidatedImage& image,
         return result;
     if (identity != bridge.identity)
         return -1;
+    // The block as it now stands, parameters included, is what the bridge
+    // must hold when it comes back.
+    Buffer block;
+    if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
+        return -1;
+    result =
+        dev_memory_read(*slot, read_window(HEADER_BLOCK_ADDRESS), block.data(), HEADER_BLOCK_SIZE);
+    if (result != 0)
+        return result;
 
     // The bridge may drop off the bus before it answers, so the restart's own
     // result says nothing; finding the bridge again is what counts.
@@ -91,7 +99,7 @@ int fw_restart_reconnect(DeviceHandle** slot, const ValidatedImage& image,
     const double start = layer.monotonic_seconds();
     while (layer.monotonic_seconds() - start < double(limit_seconds)) {
         layer.pause_ms(POLL_PAUSE_MS);
-        Look look = look_once(slot, bridge, image.header, found_path);
+        Look look = look_once(slot, bridge, block, found_path);
         if (look == Look::kFound)
             return 0;
         if (look == Look::kTwins)
