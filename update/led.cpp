@@ -1,6 +1,7 @@
 #include "update/led.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "device/bridge.h"
@@ -87,11 +88,13 @@ int32_t led_image_size(const char* path) {
     return int32_t(header.length_a + header.length_b);
 }
 
-int led_download(DeviceHandle* handle, const char* path) {
+int led_download(DeviceHandle* handle, const char* path, const uint8_t* expected_header64) {
     uint8_t header_bytes[LED_HEADER_SIZE] = {};
     int result = led_check_image(path, header_bytes);
     if (result != 0)
         return result;
+    if (expected_header64 && std::memcmp(header_bytes, expected_header64, LED_HEADER_SIZE) != 0)
+        return -1;
     LedImageHeader header = led_header_from_bytes(header_bytes);
     uint32_t total = header.length_a + header.length_b;
 

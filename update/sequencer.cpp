@@ -125,10 +125,11 @@ int install_rescue(HandleSlot& slot, const UpdateFiles& files, const Validated& 
 // the bridge boot the new firmware with the old parameters, and every later run
 // would find equal versions and skip.
 int install_main(HandleSlot& slot, const UpdateFiles& files, const Validated& ok,
-                 std::string* found_path) {
+                 const uint8_t* led_header, std::string* found_path) {
     if (fw_total_bytes == 0)
         fw_total_bytes = total_of(files.led, ok.bin.size);
-    if (ok.led_ready && led_download(slot.handle, files.led) != 0)
+    // The LED image goes where validation saw it placed, clear of both images.
+    if (ok.led_ready && led_download(slot.handle, files.led, led_header) != 0)
         return -12;
     if (given(files.cfg) && param_apply_file(slot.handle, files.cfg, 0) != 0)
         return -13;
@@ -169,7 +170,7 @@ int run_update(const UpdateFiles& files, std::string* found_path) {
         if (result != 0)
             return result;
     }
-    return install_main(slot, files, ok, found_path);
+    return install_main(slot, files, ok, led_header.data(), found_path);
 }
 
 }  // namespace

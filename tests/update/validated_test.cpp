@@ -36,6 +36,7 @@ class ValidatedTest : public StagedTest {
         fresh();
         write("fw_v1.2.4.061524.bin", bin_file);
         write("rescue.bin", rescue_file);
+        write("led.bin", im::build_led_image({}));
         bridge = &add_bridge(config);
         bridge->install_image(old_file);
         return *bridge;
@@ -57,6 +58,10 @@ class ValidatedTest : public StagedTest {
         EXPECT_EQ(target.mode_reply(), MAIN);
         EXPECT_EQ(target.running_version().patch, NEW_VERSION.patch);
         EXPECT_EQ(target.read_flash(HB, IMAGE_HEADER_SIZE), header_of(bin_file));
+        // The rescue firmware stays whole behind it, to fall back on.
+        const uint32_t rescue_body = uint32_t(rescue_file.size()) - IMAGE_LEAD_BLOCK;
+        EXPECT_EQ(target.read_flash(im::RESCUE_BODY_ADDRESS, rescue_body),
+                  std::vector<uint8_t>(rescue_file.begin() + IMAGE_LEAD_BLOCK, rescue_file.end()));
     }
 
     std::vector<uint8_t> bin_file, rescue_file, old_file;
@@ -72,20 +77,31 @@ class ValidatedTest : public StagedTest {
 TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnchecked) {
     start();
     ASSERT_EQ(run(), 0);
-    const long commands = sim().command_count();
+    const long command_total = sim().command_count();
+    // Flash the validated files place, and the header block.
+    const std::pair<uint32_t, uint32_t> allowed[] = {
+        {HB, HB + 4096},
+        {im::MAIN_BODY_ADDRESS, im::MAIN_BODY_ADDRESS + uint32_t(bin_file.size())},
+        {im::RESCUE_BODY_ADDRESS, im::RESCUE_BODY_ADDRESS + uint32_t(rescue_file.size())},
+        {im::LED_IMAGE_ADDRESS, im::LED_IMAGE_ADDRESS + 8192}};
     struct Change {
         const char* what;
-        bool firmware;  // else the rescue image
-        bool replace;   // else one payload byte changed in place
-    } changes[] = {{"firmware image replaced", true, true},
-                   {"firmware image changed in place", true, false},
-                   {"rescue image replaced", false, true},
-                   {"rescue image changed in place", false, false}};
+        const std::string* path;
+        bool replace;  // else one payload byte changed in place
+        std::vector<uint8_t> other;
+    } changes[] = {
+        {"firmware image replaced", &bin, true,
+         im::build_firmware_image(im::firmware_spec(3, {9, 9, 9, 0, 20991231}))},
+        {"firmware image changed in place", &bin, false, {}},
+        {"rescue image replaced", &rescue, true, im::build_firmware_image(im::rescue_spec(3))},
+        {"rescue image changed in place", &rescue, false, {}},
+        {"LED image replaced by one over the rescue body", &led, true,
+         im::build_led_image({im::RESCUE_BODY_ADDRESS, 5000, 1})},
+    };
     for (const Change& change : changes) {
-        const std::string& path = change.firmware ? bin : rescue;
-        const std::vector<uint8_t> other = im::build_firmware_image(
-            change.firmware ? im::firmware_spec(3, {9, 9, 9, 0, 20991231}) : im::rescue_spec(3));
-        for (long at = 0; at < commands; ++at) {
+        const std::string& path = *change.path;
+        const std::vector<uint8_t>& other = change.other;
+        for (long at = 0; at < command_total; ++at) {
             SCOPED_TRACE(::testing::Message() << change.what << " before command " << at);
             start();
             sim().set_command_hook([&, at](long index) {
@@ -104,6 +120,12 @@ TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnche
             if (result == 0)
                 expect_new_firmware(*bridge);
             expect_boots_an_accepted_image(*bridge);
+            for (const auto& entry : commands(sim(), OP_VENDOR_WRITE, SUB_SET_FLASH_ADDRESS)) {
+                bool inside = false;
+                for (const auto& [low, high] : allowed)
+                    inside |= address_of(entry) >= low && address_of(entry) < high;
+                EXPECT_TRUE(inside) << std::hex << address_of(entry);
+            }
         }
     }
 }
