@@ -100,11 +100,22 @@ CrcRun payload_of(const Download& run, const Chunk& chunk) {
     return piece;
 }
 
-// The bridge's parameters go where the chunk covers the header block's upper
-// half, in place of the file's bytes, whatever the chunk's size and start.
-int carry_parameters(const Download& run, const Chunk& chunk) {
-    Range half = common({PARAMETER_HALF_START, HEADER_BLOCK_END},
-                        {chunk.address, uint64_t(chunk.address) + chunk.length});
+// Where the chunk covers the header block, whatever its size and start, the
+// block gets what the bridge boots from: the validated image header in the
+// lower half and the bridge's parameters in the upper half, in place of the
+// file's bytes. With the lead region on the header block the lower half is
+// the file's own header anyway; a lead region that covers the block from
+// below would otherwise leave filler there, which the bridge would take for a
+// header until the restart writes the real one.
+int carry_header_block(const Download& run, const Chunk& chunk) {
+    const Range span{chunk.address, uint64_t(chunk.address) + chunk.length};
+    Range image_half = common({HEADER_BLOCK_ADDRESS, PARAMETER_HALF_START}, span);
+    if (image_half.length() != 0) {
+        std::memcpy(run.chunk.data() + (image_half.start - chunk.address),
+                    run.image.header + (image_half.start - HEADER_BLOCK_ADDRESS),
+                    image_half.length());
+    }
+    Range half = common({PARAMETER_HALF_START, HEADER_BLOCK_END}, span);
     if (half.length() == 0)
         return 0;
     uint8_t area[HEADER_HALF_SIZE];
@@ -117,7 +128,7 @@ int carry_parameters(const Download& run, const Chunk& chunk) {
 }
 
 int send_chunk(const Download& run, const Chunk& chunk) {
-    int result = carry_parameters(run, chunk);
+    int result = carry_header_block(run, chunk);
     if (result != 0)
         return result;
     result = flash_write_verify(run.handle, chunk.address, run.chunk.data(), chunk.length);

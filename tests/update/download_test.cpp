@@ -136,8 +136,8 @@ TEST_F(DownloadTest, ImagesOutsideTheLayoutOrDamagedAreRefusedBeforeAnyCommand) 
 
 // Layouts on the header block, at every chunk size: a body on it or across it
 // is refused before the bridge hears anything; a lead region that covers it
-// from below keeps the bridge's parameters in the block's upper half, and the
-// chunk on the block goes last.
+// from below leaves the image header and the bridge's parameters in the block,
+// and the chunk on the block goes last.
 TEST_F(DownloadTest, HeaderBlockLayoutsAtEveryChunkSize) {
     constexpr uint32_t LOW_LEAD = HB - 0x4000;
     struct Layout {
@@ -175,7 +175,9 @@ TEST_F(DownloadTest, HeaderBlockLayoutsAtEveryChunkSize) {
             for (const auto& write_entry : writes)
                 sent += write_entry.second;
             EXPECT_EQ(sent, file.size()) << "every byte once";
+            // The header block holds the image header and the parameters.
             std::vector<uint8_t> lead = bytes_of(file, 0, layout.lead_length);
+            std::copy_n(file.begin(), HEADER_HALF_SIZE, lead.begin() + (HB - layout.lead_address));
             std::copy(PARAMETERS.begin(), PARAMETERS.end(),
                       lead.begin() + (HB + HEADER_HALF_SIZE - layout.lead_address));
             EXPECT_EQ(bridge.read_flash(layout.lead_address, layout.lead_length), lead);
