@@ -195,9 +195,14 @@ std::vector<SafetyPoint> safety_points(const std::vector<TraceLine>& reference, 
     }
     for (Change change : {Change::kBinReplaced, Change::kBinChanged, Change::kRescueReplaced,
                           Change::kRescueChanged}) {
-        // The sample: every eighth command and the one before each restart.
+        // Step boundaries: the start, every chunk (its flash address), every
+        // restart and every fourth command between; the sample takes every
+        // eighth command and the one before each restart.
         for (const TraceLine& line : reference) {
-            if (full || line.index % 8 == 0 || restarts.count(line.index + 1))
+            const bool boundary =
+                line.index % 4 == 0 || restarts.count(line.index) ||
+                (line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_SET_FLASH_ADDRESS);
+            if (full ? boundary : line.index % 8 == 0 || restarts.count(line.index + 1))
                 points.push_back({change, line.index});
         }
     }
