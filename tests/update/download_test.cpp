@@ -186,52 +186,5 @@ TEST_F(DownloadTest, HeaderBlockLayoutsAtEveryChunkSize) {
     }
 }
 
-// The download sends only what validation accepted: a file with another
-// header, another size or a payload changed part-way is stopped, at the
-// latest before the chunk on the header block.
-TEST_F(DownloadTest, FileChangedAfterValidationNeverReachesTheHeaderBlock) {
-    struct Case {
-        const char* what;
-        std::function<void()> change;
-        bool before_first_write;
-    } cases[] = {
-        {"replaced by another image",
-         [&] {
-             im::ImageSpec other = im::firmware_spec(3);
-             other.body_size = 40960;
-             std::filesystem::rename(write("other.bin", im::build_firmware_image(other)),
-                                     dir.file("image.bin"));
-         },
-         true},
-        {"grown by one unit",
-         [&] { std::filesystem::resize_file(dir.file("image.bin"), file.size() + 4096); }, true},
-        {"payload byte changed after the first chunk", nullptr, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        sim::Bridge& bridge = bridge_with(16384);
-        const std::string path = image(40960);
-        ValidatedImage validated;
-        ASSERT_EQ(fw_check_image(handle, path.c_str(), false, &validated), 0);
-        sim().clear_trace();
-        const std::vector<uint8_t> header_block = bridge.read_flash(HB, 4096);
-        if (c.change) {
-            c.change();
-        } else {
-            fw_set_progress_observer([&](int32_t, int32_t) {
-                std::vector<uint8_t> changed = file;
-                changed[4096] ^= 1;
-                write("image.bin", changed);
-            });
-        }
-        EXPECT_EQ(fw_download_validated(handle, validated), -1);
-        fw_set_progress_observer(nullptr);
-        EXPECT_EQ(bridge.read_flash(HB, 4096), header_block);
-        if (c.before_first_write) {
-            EXPECT_EQ(write_commands(), 0u);
-        }
-    }
-}
-
 }  // namespace
 }  // namespace vtx::test

@@ -118,31 +118,6 @@ TEST(ExpectedVariant, FollowsTheChipVariantTable) {
     }
 }
 
-TEST(LayoutFits, OnlyTheLayoutTheDownloadWalks) {
-    struct Case {
-        const char* name;
-        uint32_t lead_offset, body_offset, lead_length, file_size;
-        bool fits;
-    } cases[] = {
-        {"lead then body", 0, 4096, 4096, 69632, true},
-        {"empty body", 0, 4096, 4096, 4096, true},
-        {"two-block lead", 0, 8192, 8192, 8192 + 40960, true},
-        {"lead offset not 0", 4096, 4096, 4096, 69632, false},
-        {"body offset beyond the lead", 0, 8192, 4096, 69632, false},
-        {"body offset inside the lead", 0, 2048, 4096, 69632, false},
-        {"lead length not whole units", 0, 6144, 6144, 6144 + 65536, false},
-        {"body not whole units", 0, 4096, 4096, 69632 + 2048, false},
-        {"file shorter than its lead", 0, 73728, 73728, 69632, false},
-    };
-    for (const Case& c : cases) {
-        ImageHeader header;
-        header.lead_offset = c.lead_offset;
-        header.body_offset = c.body_offset;
-        header.lead_length = c.lead_length;
-        EXPECT_EQ(fw_layout_fits(header, c.file_size), c.fits) << c.name;
-    }
-}
-
 // A simulated bridge with a chosen chip, opened, with an empty trace.
 class CheckImage : public StagedTest {
   protected:

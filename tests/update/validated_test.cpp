@@ -1,6 +1,5 @@
-// What is written is what was validated, and only to the bridge that was
-// validated: image files changed at every command of a run, and a second
-// bridge with the same identity word, on the whole update engine.
+// What is written is what was validated: image files changed before every
+// command of a run, on the whole update engine.
 #include <filesystem>
 #include <fstream>
 
@@ -13,7 +12,6 @@ namespace {
 constexpr int MAIN = 1;
 const FirmwareVersion OLD_VERSION{1, 2, 3, 0, 20240115};
 const FirmwareVersion NEW_VERSION{1, 2, 4, 0, 20240615};
-const std::string TWIN_PATH = "\\\\.\\PhysicalDrive0";
 
 std::vector<uint8_t> header_of(const std::vector<uint8_t>& file) {
     return {file.begin(), file.begin() + IMAGE_HEADER_SIZE};
@@ -127,71 +125,6 @@ TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnche
                 EXPECT_TRUE(inside) << std::hex << address_of(entry);
             }
         }
-    }
-}
-
-// A second bridge answering with the same identity word. Present from the
-// start, it stops the run before any write; appearing during a restart, it
-// is never taken for ours and hears no write, and a run whose bridge never
-// comes back fails instead of reporting the other one's firmware.
-TEST_F(ValidatedTest, SecondBridgeWithTheSameIdentityWordNeverHearsAWrite) {
-    struct Case {
-        const char* what;
-        uint32_t chip_id;
-        bool rescue_firmware;
-        int appears_after_restarts;  // 0: present from the start
-        double our_boot;             // < 0: ours never comes back from that restart
-        int result;
-    } cases[] = {
-        {"same chip, main, from the start", 0xA0020001, false, 0, 3, -5},
-        {"other chip, rescue, from the start", 0xA0010002, true, 0, 3, -5},
-        {"other chip, rescue, during the rescue restart", 0xA0010002, true, 1, 3, 0},
-        {"same chip, main, during the rescue restart", 0xA0020001, false, 1, 3, 0},
-        {"same chip, main, during the final restart, ours never back", 0xA0020001, false, 2, -1,
-         -4},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        sim::BridgeConfig ours;
-        sim::Bridge& target = start(ours);
-        sim::BridgeConfig twin_config;
-        twin_config.name = "twin";
-        twin_config.path = TWIN_PATH;
-        twin_config.chip_id = c.chip_id;
-        if (c.chip_id == 0xA0010002) {
-            twin_config.revision = "2.00";  // the first chips' register block
-            twin_config.model = "VTX4500";
-        }
-        const uint8_t variant = c.chip_id == 0xA0010002 ? 3 : 13;
-        const std::vector<uint8_t> twin_image = im::build_firmware_image(
-            c.rescue_firmware ? im::rescue_spec(variant) : im::firmware_spec(variant, OLD_VERSION));
-        auto attach = [&] { sim().add_bridge(twin_config).install_image(twin_image); };
-        if (c.appears_after_restarts == 0)
-            attach();
-        bool attached = c.appears_after_restarts == 0;
-        // Ours is made to stay away from the restart the twin appears in.
-        sim().set_command_hook([&](long) {
-            const long restarts = long(commands(sim(), OP_VENDOR_WRITE, SUB_RESTART).size());
-            if (c.our_boot < 0 && restarts + 1 >= c.appears_after_restarts)
-                target.config().boot_seconds = c.our_boot;
-            if (!attached && restarts >= c.appears_after_restarts) {
-                attached = true;
-                attach();
-            }
-        });
-        EXPECT_EQ(run(), c.result);
-        sim().set_command_hook(nullptr);
-        sim::Bridge* twin = sim().bridge("twin");
-        ASSERT_NE(twin, nullptr);
-        EXPECT_EQ(twin->restart_count(), 0);
-        EXPECT_EQ(twin->read_flash(HB, IMAGE_HEADER_SIZE), header_of(twin_image));
-        for (const auto& entry : sim().trace())
-            EXPECT_FALSE(entry.bridge == "twin" && entry.cdb[0] == OP_VENDOR_WRITE);
-        if (c.result == -5) {
-            EXPECT_EQ(write_commands(), 0u);
-        }
-        if (c.result == 0)
-            expect_new_firmware(target);
     }
 }
 
