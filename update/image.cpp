@@ -192,22 +192,13 @@ bool fw_body_clear_of_header_block(const ImageHeader& header, uint32_t file_size
            body_end == header.body_address;
 }
 
-bool fw_image_spans(const char* path, ImageSpans* spans) {
-    if (path == nullptr || spans == nullptr)
-        return false;
-    File file(std::fopen(path, "rb"));
-    uint8_t bytes[IMAGE_HEADER_SIZE];
-    if (!file || std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
-        return false;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0)
-        return false;
-    long size = std::ftell(file.get());
-    ImageHeader header = image_header_from_bytes(bytes);
-    if (size < 0 || uint64_t(size) < header.lead_length)
-        return false;
-    spans->lead = {header.lead_address, header.lead_length};
-    spans->body = {header.body_address, uint64_t(size) - header.lead_length};
-    return true;
+ImageSpans fw_image_spans(const ValidatedImage& image) {
+    ImageHeader header = image_header_from_bytes(image.header);
+    ImageSpans spans;
+    spans.lead = {header.lead_address, header.lead_length};
+    spans.body = {header.body_address,
+                  image.size >= header.lead_length ? image.size - header.lead_length : 0};
+    return spans;
 }
 
 int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot, ValidatedImage* kept) {

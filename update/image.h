@@ -59,7 +59,8 @@ struct ImageSpans {
     FlashSpan lead;
     FlashSpan body;
 };
-// Reads the header and size of the image at `path`; false when it cannot.
-bool fw_image_spans(const char* path, ImageSpans* spans);
+// The flash of an image as validation accepted it (its kept header and size),
+// not as the file may read by now.
+ImageSpans fw_image_spans(const ValidatedImage& image);
 
 }  // namespace vtx

@@ -65,13 +65,12 @@ int led_check_image(const char* path, uint8_t* header64) {
     return led_range_allowed(header.flash_address, uint32_t(total)) ? 0 : -1;
 }
 
-bool led_clear_of_images(const uint8_t* header64, const char* bin_path, const char* rescue_path) {
+bool led_clear_of_images(const uint8_t* header64, const ValidatedImage& bin,
+                         const ValidatedImage& rescue) {
     LedImageHeader header = led_header_from_bytes(header64);
     FlashSpan blocks = led_blocks(header.flash_address, header.length_a + header.length_b);
-    for (const char* path : {bin_path, rescue_path}) {
-        ImageSpans spans;
-        if (!fw_image_spans(path, &spans))
-            return false;
+    for (const ValidatedImage* image : {&bin, &rescue}) {
+        ImageSpans spans = fw_image_spans(*image);
         if (overlaps(blocks, spans.lead) || overlaps(blocks, spans.body))
             return false;
     }

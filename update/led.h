@@ -16,8 +16,9 @@ int led_download(DeviceHandle* handle, const char* path,
                  const uint8_t* expected_header64 = nullptr);
 
 // Whether the blocks the LED image of `header64` writes stay clear of the
-// flash of both images, so the LED image cannot overwrite a firmware the
-// bridge boots from. False when an image cannot be read.
-bool led_clear_of_images(const uint8_t* header64, const char* bin_path, const char* rescue_path);
+// flash of both images as validation accepted them, so the LED image cannot
+// overwrite a firmware the bridge boots from.
+bool led_clear_of_images(const uint8_t* header64, const ValidatedImage& bin,
+                         const ValidatedImage& rescue);
 
 }  // namespace vtx

@@ -85,7 +85,7 @@ int validate(DeviceHandle* handle, const UpdateFiles& files, uint8_t* led_header
         // An LED image is written after the firmware image; one placed over
         // either image would leave the bridge nothing to boot.
         if (led_check_image(files.led, led_header) != 0 ||
-            !led_clear_of_images(led_header, files.bin, files.rescue))
+            !led_clear_of_images(led_header, ok.bin, ok.rescue))
             return -8;
         ok.led_ready = true;
     }
