@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,6 +87,7 @@ struct DiskConfig {
 // One command as the platform saw it.
 struct TraceEntry {
     std::string device;  // the bridge's or disk's path at the time
+    std::string bridge;  // the bridge's name; "" for a disk or a handle that names none
     uint8_t cdb[16] = {};
     bool data_in = false;
     uint32_t length = 0;
@@ -137,6 +139,12 @@ class SimPlatform : public Platform {
     void clear_trace();
     long command_count() const;
     long open_count() const;  // successful open_device calls
+
+    // Called before every command and before every pause, with the global
+    // index the next command gets: tests change the world there, at a step
+    // boundary of the tool (replace an image file, attach another bridge while
+    // the tool waits for a restart). Empty switches it off.
+    void set_command_hook(std::function<void(long index)> hook);
 
     // Faults.
     void add_fault(const CommandFault& fault);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -147,6 +148,7 @@ struct World {
     std::optional<long> power_loss_write;
     uint32_t power_loss_prefix = 0;
     long current_index = -1;  // the command being run
+    std::function<void(long)> command_hook;
 
     std::string executable_path = "C:\\vtx\\vtx_fwupdate.exe";
     char separator = '\\';

@@ -106,6 +106,9 @@ long SimPlatform::open_count() const {
 void SimPlatform::add_fault(const CommandFault& fault) {
     state_->faults.push_back({fault, 0});
 }
+void SimPlatform::set_command_hook(std::function<void(long index)> hook) {
+    state_->command_hook = std::move(hook);
+}
 void SimPlatform::clear_faults() {
     state_->faults.clear();
 }
@@ -221,6 +224,8 @@ bool SimPlatform::is_usb(OsHandle handle) {
 // --- Time ----------------------------------------------------------------------
 
 void SimPlatform::pause_ms(unsigned milliseconds) {
+    if (state_->command_hook)
+        state_->command_hook(state_->command_count);
     if (state_->real_time)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     state_->now_ms += milliseconds;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "device/bridge.h"
+#include "update/bridge_match.h"
 #include "vtx/buffer.h"
 #include "vtx/bytes.h"
 #include "vtx/file.h"
@@ -66,34 +67,6 @@ bool slot_rule_met(const ImageHeader& header, uint32_t chip_id, bool rescue_slot
     return header.signature == MODE_MAIN && header.image_type == IMAGE_TYPE_RESCUE_IN_MAIN;
 }
 
-// chip_id and chip_rev of the bridge. 0, -1 (identity or memory), or the code
-// of the chip id read.
-int read_chip_identity(DeviceHandle* handle, uint32_t* chip_id, uint32_t* chip_rev) {
-    Buffer inquiry;
-    if (!buffer_alloc(inquiry, INQUIRY_LENGTH))
-        return -1;
-    if (dev_inquiry(handle, inquiry.data(), INQUIRY_LENGTH) != 0)
-        return -1;
-    int family = chip_family_from_revision(inquiry.data());
-    if (family == 2)
-        family = chip_family_from_model(inquiry.data());
-    if (family == 2)
-        return -1;
-    ChipRegisters registers = chip_registers(family);
-
-    // A revision that cannot be read counts as revision 0; only the id
-    // decides whether the bridge answers at all.
-    uint8_t reply[4] = {};
-    *chip_rev =
-        dev_memory_read(handle, registers.revision, reply, 4) == 0 ? load_le32(reply) >> 16 : 0;
-    std::memset(reply, 0, sizeof reply);
-    int result = dev_memory_read(handle, registers.id, reply, 4);
-    if (result != 0)
-        return result;
-    *chip_id = load_le32(reply);
-    return 0;
-}
-
 }  // namespace
 
 int fw_read_header(const char* path, uint8_t* header) {
@@ -133,7 +106,10 @@ int32_t fw_file_size(const char* path) {
         return -1;
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
         return -1;
-    return static_cast<int32_t>(std::ftell(file.get()));
+    // A size the signed 32-bit counters cannot hold is no size at all: cut to
+    // 32 bits, a file of 4 GiB and some would pass for a small one.
+    long size = std::ftell(file.get());
+    return size < 0 || size > INT32_MAX ? -1 : int32_t(size);
 }
 
 int fw_expected_variant(uint32_t chip_id, uint32_t chip_rev) {
@@ -148,6 +124,8 @@ int fw_expected_variant(uint32_t chip_id, uint32_t chip_rev) {
 }
 
 bool fw_layout_fits(const ImageHeader& header, uint32_t file_size) {
+    if (!fw_body_clear_of_header_block(header, file_size))
+        return false;
     if (header.lead_offset != 0)
         return false;
     if (header.body_offset != header.lead_length)
@@ -159,25 +137,29 @@ bool fw_layout_fits(const ImageHeader& header, uint32_t file_size) {
     return (file_size - header.lead_length) % FLASH_UNIT == 0;
 }
 
-bool fw_image_spans(const char* path, ImageSpans* spans) {
-    if (path == nullptr || spans == nullptr)
+bool fw_body_clear_of_header_block(const ImageHeader& header, uint32_t file_size) {
+    if (file_size < header.lead_length)
         return false;
-    File file(open_regular_file(path, "rb"));
-    uint8_t bytes[IMAGE_HEADER_SIZE];
-    if (!file || std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
+    const uint64_t body_end = uint64_t(header.body_address) + (file_size - header.lead_length);
+    const uint64_t lead_end = uint64_t(header.lead_address) + header.lead_length;
+    if (body_end > ADDRESS_SPACE_END || lead_end > ADDRESS_SPACE_END)
         return false;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0)
-        return false;
-    long size = std::ftell(file.get());
-    ImageHeader header = image_header_from_bytes(bytes);
-    if (size < 0 || uint64_t(size) < header.lead_length)
-        return false;
-    spans->lead = {header.lead_address, header.lead_length};
-    spans->body = {header.body_address, uint64_t(size) - header.lead_length};
-    return true;
+    // The bridge boots from the header block; a body over it would leave
+    // neither an image header nor the parameters there.
+    return body_end <= HEADER_BLOCK_ADDRESS || header.body_address >= HEADER_BLOCK_END ||
+           body_end == header.body_address;
 }
 
-int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot) {
+ImageSpans fw_image_spans(const ValidatedImage& image) {
+    ImageHeader header = image_header_from_bytes(image.header);
+    ImageSpans spans;
+    spans.lead = {header.lead_address, header.lead_length};
+    spans.body = {header.body_address,
+                  image.size >= header.lead_length ? image.size - header.lead_length : 0};
+    return spans;
+}
+
+int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot, ValidatedImage* kept) {
     // Everything the file alone can tell comes first, so a damaged or
     // misshapen image sends nothing to the bridge.
     uint8_t bytes[IMAGE_HEADER_SIZE] = {};
@@ -188,16 +170,22 @@ int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot) {
     if (size < 0 || !fw_layout_fits(header, static_cast<uint32_t>(size)))
         return -1;
 
-    uint32_t chip_id = 0;
-    uint32_t chip_rev = 0;
-    int result = read_chip_identity(handle, &chip_id, &chip_rev);
+    ChipIdentity chip;
+    int result = fw_read_chip(handle, &chip);
     if (result != 0)
         return result;
 
-    int expected = fw_expected_variant(chip_id, chip_rev);
+    int expected = fw_expected_variant(chip.chip_id, chip.chip_rev);
     if (expected < 0 || header.chip_variant != expected)
         return -1;
-    return slot_rule_met(header, chip_id, rescue_slot) ? 0 : -1;
+    if (!slot_rule_met(header, chip.chip_id, rescue_slot))
+        return -1;
+    if (kept) {
+        std::memcpy(kept->header, bytes, IMAGE_HEADER_SIZE);
+        kept->size = uint32_t(size);
+        kept->path = path;
+    }
+    return 0;
 }
 
 }  // namespace vtx

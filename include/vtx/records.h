@@ -17,6 +17,8 @@ constexpr uint32_t MODE_OTHER = 0x52417643;
 constexpr uint32_t HEADER_BLOCK_ADDRESS = 0x8C004000;
 constexpr uint32_t HEADER_BLOCK_SIZE = 4096;
 constexpr uint32_t HEADER_HALF_SIZE = 2048;
+constexpr uint64_t HEADER_BLOCK_END = uint64_t(HEADER_BLOCK_ADDRESS) + HEADER_BLOCK_SIZE;
+constexpr uint64_t ADDRESS_SPACE_END = 0x100000000ull;
 constexpr uint32_t READ_WINDOW_BIT = 0x20000000;
 constexpr uint32_t FLASH_UNIT = 4096;
 

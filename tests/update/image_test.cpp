@@ -4,12 +4,24 @@
 
 #include "tests/support/stderr_capture.h"
 #include "tests/update/staged_support.h"
+#include "update/crc_combine.h"
 #include "update/image.h"
 
 namespace vtx::test {
 namespace {
 
 using im::ImageDamage;
+
+// Pieces read from the end towards the start join into the CRC of the whole.
+TEST(Crc32, CombinedPiecesGiveTheCrcOfTheWhole) {
+    std::vector<uint8_t> payload = im::pseudo_random_bytes(7, 3 * 4096 + 100);
+    const uint32_t whole = crc32_update(0, payload.data(), payload.size());
+    for (size_t split : {size_t(0), size_t(1), size_t(4095), size_t(8192), payload.size()}) {
+        const uint32_t front = crc32_update(0, payload.data(), split);
+        const uint32_t back = crc32_update(0, payload.data() + split, payload.size() - split);
+        EXPECT_EQ(crc32_combine(front, back, payload.size() - split), whole) << split;
+    }
+}
 
 // The header area is taken before the CRC is known; a refused file leaves no
 // message, and an unaligned payload read in several pieces folds into one CRC.
@@ -96,31 +108,6 @@ TEST(ExpectedVariant, FollowsTheChipVariantTable) {
     for (const Row& row : rows) {
         EXPECT_EQ(fw_expected_variant(row.chip_id, row.chip_rev), row.variant)
             << std::hex << row.chip_id << " rev " << std::dec << row.chip_rev;
-    }
-}
-
-TEST(LayoutFits, OnlyTheLayoutTheDownloadWalks) {
-    struct Case {
-        const char* name;
-        uint32_t lead_offset, body_offset, lead_length, file_size;
-        bool fits;
-    } cases[] = {
-        {"lead then body", 0, 4096, 4096, 69632, true},
-        {"empty body", 0, 4096, 4096, 4096, true},
-        {"two-block lead", 0, 8192, 8192, 8192 + 40960, true},
-        {"lead offset not 0", 4096, 4096, 4096, 69632, false},
-        {"body offset beyond the lead", 0, 8192, 4096, 69632, false},
-        {"body offset inside the lead", 0, 2048, 4096, 69632, false},
-        {"lead length not whole units", 0, 6144, 6144, 6144 + 65536, false},
-        {"body not whole units", 0, 4096, 4096, 69632 + 2048, false},
-        {"file shorter than its lead", 0, 73728, 73728, 69632, false},
-    };
-    for (const Case& c : cases) {
-        ImageHeader header;
-        header.lead_offset = c.lead_offset;
-        header.body_offset = c.body_offset;
-        header.lead_length = c.lead_length;
-        EXPECT_EQ(fw_layout_fits(header, c.file_size), c.fits) << c.name;
     }
 }
 
