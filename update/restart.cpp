@@ -3,7 +3,7 @@
 #include "device/bridge.h"
 #include "device/discovery.h"
 #include "device/platform/platform.h"
-#include "update/flash.h"
+#include "update/header_block.h"
 
 namespace vtx {
 

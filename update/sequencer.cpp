@@ -5,7 +5,7 @@
 #include "device/bridge.h"
 #include "params/programming.h"
 #include "update/download.h"
-#include "update/flash.h"
+#include "update/header_block.h"
 #include "update/image.h"
 #include "update/led.h"
 #include "update/progress.h"
