@@ -2,16 +2,14 @@
 
 #include <new>
 
+#include "device/buffer_seam.h"
+
 namespace vtx {
 
-namespace {
-long fail_countdown = 0;
-long allocations = 0;
-}  // namespace
+BufferAllocGate buffer_alloc_gate = nullptr;
 
 bool buffer_alloc(Buffer& buffer, size_t size) {
-    ++allocations;
-    if (fail_countdown > 0 && --fail_countdown == 0) {
+    if (buffer_alloc_gate != nullptr && !buffer_alloc_gate()) {
         buffer.clear();
         return false;
     }
@@ -22,14 +20,6 @@ bool buffer_alloc(Buffer& buffer, size_t size) {
         return false;
     }
     return true;
-}
-
-void buffer_fail_allocation(long n) {
-    fail_countdown = n;
-}
-
-long buffer_allocation_count() {
-    return allocations;
 }
 
 }  // namespace vtx
