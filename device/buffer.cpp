@@ -2,22 +2,14 @@
 
 #include <new>
 
+#include "device/buffer_seam.h"
+
 namespace vtx {
 
-namespace {
-long fail_countdown = 0;
-long allocations = 0;
-
-// Counts the call; true when the test hook makes it fail.
-bool allocation_fails() {
-    ++allocations;
-    return fail_countdown > 0 && --fail_countdown == 0;
-}
-
-}  // namespace
+BufferAllocGate buffer_alloc_gate = nullptr;
 
 bool buffer_alloc(Buffer& buffer, size_t size) {
-    if (allocation_fails()) {
+    if (buffer_alloc_gate != nullptr && !buffer_alloc_gate()) {
         buffer.clear();
         return false;
     }
@@ -33,7 +25,7 @@ bool buffer_alloc(Buffer& buffer, size_t size) {
 bool buffer_alloc_scratch(ScratchBuffer& buffer, size_t size) {
     buffer.bytes_.reset();
     buffer.size_ = 0;
-    if (allocation_fails())
+    if (buffer_alloc_gate != nullptr && !buffer_alloc_gate())
         return false;
     // Default-initialised: the bytes are not cleared.
     buffer.bytes_.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
@@ -41,14 +33,6 @@ bool buffer_alloc_scratch(ScratchBuffer& buffer, size_t size) {
         return false;
     buffer.size_ = size;
     return true;
-}
-
-void buffer_fail_allocation(long n) {
-    fail_countdown = n;
-}
-
-long buffer_allocation_count() {
-    return allocations;
 }
 
 }  // namespace vtx

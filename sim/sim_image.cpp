@@ -6,6 +6,7 @@
 
 #include "sim/sim_internal.h"
 #include "vtx/bytes.h"
+#include "vtx/record_writers.h"
 
 namespace vtx::sim {
 

@@ -4,6 +4,7 @@
 #include "device/discovery.h"
 #include "device/platform/platform.h"
 #include "update/flash.h"
+#include "update/header_block.h"
 #include "vtx/buffer.h"
 
 namespace vtx {

@@ -6,7 +6,7 @@
 #include "params/programming.h"
 #include "update/bridge_match.h"
 #include "update/download.h"
-#include "update/flash.h"
+#include "update/header_block.h"
 #include "update/image.h"
 #include "update/led.h"
 #include "update/progress.h"

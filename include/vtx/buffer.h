@@ -1,7 +1,8 @@
 // Working buffers. Every buffer whose allocation failure has a result of its
 // own (-1, "the command is not sent", "the candidate is left out") is taken
 // through buffer_alloc, so running out of memory becomes that result instead
-// of an exception, and tests can make a chosen allocation fail.
+// of an exception, and tests can make a chosen allocation fail
+// (vtx/testing/buffer_hooks.h).
 #pragma once
 
 #include <cstddef>
@@ -35,12 +36,5 @@ class ScratchBuffer {
 // Gives `buffer` `size` bytes of unspecified value; counted and failed like
 // buffer_alloc. False when the memory cannot be had; the buffer is then empty.
 bool buffer_alloc_scratch(ScratchBuffer& buffer, size_t size);
-
-// Test hook: the `n`-th call of buffer_alloc or buffer_alloc_scratch from now on fails (1 = the
-// next one); 0 switches the hook off. Counting is process-wide.
-void buffer_fail_allocation(long n);
-
-// Test hook: how many times either has been called in this process.
-long buffer_allocation_count();
 
 }  // namespace vtx

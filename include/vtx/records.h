@@ -67,7 +67,6 @@ struct FirmwareVersion {
 constexpr uint32_t FIRMWARE_VERSION_SIZE = 20;
 
 FirmwareVersion firmware_version_from_bytes(const uint8_t* reply20);
-void firmware_version_to_bytes(const FirmwareVersion& version, uint8_t* out20);
 
 // The interpreted fields of an image file's 2048-byte header. The other bytes
 // are carried unchanged into the header block.
@@ -90,7 +89,6 @@ struct ImageHeader {
 };
 
 ImageHeader image_header_from_bytes(const uint8_t* header2048);
-void image_header_to_bytes(const ImageHeader& header, uint8_t* header2048);
 
 // The first 64 bytes of an LED image.
 constexpr uint32_t LED_HEADER_SIZE = 64;
@@ -104,6 +102,5 @@ struct LedImageHeader {
 };
 
 LedImageHeader led_header_from_bytes(const uint8_t* header64);
-void led_header_to_bytes(const LedImageHeader& header, uint8_t* header64);
 
 }  // namespace vtx

@@ -12,7 +12,7 @@
 
 #include "tests/fault/campaign.h"
 #include "update/progress.h"
-#include "vtx/buffer.h"
+#include "vtx/testing/buffer_hooks.h"
 
 namespace vtx::test::fault {
 namespace {
