@@ -120,7 +120,7 @@ TEST_F(DriveTest, InfoQueryGivesTheSenseQualifierWhenNonzero) {
         {Reply{}, 0},
     };
     for (const auto& [reply, expected] : cases) {
-        reopen([reply](const SentCommand&) { return reply; });
+        reopen([answer = reply](const SentCommand&) { return answer; });
         uint8_t block[INFO_BLOCK_SIZE] = {};
         EXPECT_EQ(dev_query_info(handle, INFO_SELECTOR, block, INFO_BLOCK_SIZE), expected);
         EXPECT_EQ(dev_read_info_block(handle, block), 0);
