@@ -21,21 +21,22 @@ endif()
 option(VTX_CTEST_PER_CASE "Register each GoogleTest case as a ctest test of its own"
        ${per_case_default})
 
-# vtx_add_test(NAME source... [LABELS label...]): the test program of an area
-# (NAME is test_<area>), its tests labelled with the area and any LABELS. Each
+# vtx_add_test(NAME source... [LABELS label...] [PROPERTIES name value...]):
+# the test program of an area (NAME is test_<area>), its tests labelled with
+# the area and any LABELS and given the test PROPERTIES (single values). Each
 # case is the ctest test "<area>.<Suite>.<Case>", run in a process of its own,
 # or the whole program is the test NAME (VTX_CTEST_PER_CASE). Under an
 # emulator the cases are listed when ctest starts, with the test presets'
 # environment, not while building.
 function(vtx_add_test name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LABELS;PROPERTIES")
     add_executable(${name} ${arg_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE vtx_testsupport GTest::gtest GTest::gtest_main)
     string(REGEX REPLACE "^test_" "" area ${name})
     set(labels ${area} ${arg_LABELS})
     if(NOT VTX_CTEST_PER_CASE)
         add_test(NAME ${name} COMMAND ${name})
-        set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS "${labels}")
+        set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS "${labels}" ${arg_PROPERTIES})
         return()
     endif()
     if(CMAKE_CROSSCOMPILING_EMULATOR)
@@ -44,7 +45,8 @@ function(vtx_add_test name)
         set(mode POST_BUILD)
     endif()
     gtest_discover_tests(${name} TEST_PREFIX "${area}." TEST_LIST ${name}_cases
-                         DISCOVERY_MODE ${mode} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+                         DISCOVERY_MODE ${mode} DISCOVERY_TIMEOUT 120
+                         PROPERTIES TIMEOUT 300 ${arg_PROPERTIES})
     # The discovered tests' properties are passed on as a flat list, which
     # loses a list of labels; they are set on the listed cases after discovery.
     set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)

@@ -1,5 +1,6 @@
 #include "companion/bridge_main.h"
 
+#include <exception>
 #include <string>
 
 #include "companion/cli.h"
@@ -107,6 +108,26 @@ int dispatch(const Output& output) {
     return run_pack_params(output);
 }
 
+// What a command throws (no memory, a JSON value the library refuses) ends it
+// as a failure with the reason; nothing is thrown out of the program.
+int dispatch_guarded(const Output& output) {
+    std::string reason;
+    try {
+        return dispatch(output);
+    } catch (const std::exception& e) {
+        reason = e.what();
+    } catch (...) {
+        reason = "unknown exception";
+    }
+    std::string message = "the command stopped: " + reason;
+    try {
+        return finish_early(output, EXIT_FAILED, message);
+    } catch (...) {
+        std::fprintf(output.err, "%s: %s\n", output.invocation->program.c_str(), message.c_str());
+        return EXIT_FAILED;
+    }
+}
+
 }  // namespace
 
 void print_global_help(std::FILE* out, const char* program) {
@@ -146,7 +167,7 @@ int bridge_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
         return show_help(output, invocation.operands.empty() ? "" : invocation.operands[0]);
     if (invocation.help)
         return show_help(output, invocation.command);
-    return dispatch(output);
+    return dispatch_guarded(output);
 }
 
 }  // namespace vtx::companion

@@ -1,16 +1,19 @@
 #include "companion/json_writer.h"
 
-#include <cstdio>
-
 namespace vtx::companion {
 
 namespace {
 
-void append_escape(std::string& out, unsigned code) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "\\u%04X", code);
-    out += buffer;
-}
+using Json = nlohmann::ordered_json;
+
+// nlohmann-json writes short escapes (\n) and lower-case hex, and refuses
+// bytes that are not UTF-8. So before a string reaches it, every byte that is
+// written as \u00XX becomes this noncharacter followed by the byte's two hex
+// digits; the noncharacter itself, should a device send it, is followed by
+// "--". After the library has written the document, the marks become the
+// escapes.
+constexpr std::string_view MARK = "\xEF\xB7\x90";  // U+FDD0
+constexpr std::string_view MARK_ITSELF = "--";
 
 bool continuation(const unsigned char* p, size_t n, size_t i) {
     return i < n && (p[i] & 0xC0) == 0x80;
@@ -26,16 +29,12 @@ size_t utf8_sequence(const unsigned char* p, size_t n, size_t i) {
         length = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;
-        if (lead == 0xED)
-            high = 0x9F;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
     } else {
         return 0;
     }
@@ -48,120 +47,127 @@ size_t utf8_sequence(const unsigned char* p, size_t n, size_t i) {
     return length;
 }
 
-}  // namespace
+void append_marked(std::string& out, unsigned char c) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    out += MARK;
+    out += HEX[c >> 4];
+    out += HEX[c & 0x0F];
+}
 
-std::string json_quote(std::string_view bytes) {
+// `bytes` as valid UTF-8, with the bytes to escape marked.
+std::string marked(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t n = bytes.size();
-    std::string out = "\"";
+    std::string out;
+    out.reserve(n);
     for (size_t i = 0; i < n;) {
         unsigned char c = p[i];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            append_escape(out, c);
-            ++i;
-        } else if (c < 0x80) {
-            out += char(c);
-            ++i;
-        } else if (size_t length = utf8_sequence(p, n, i); length > 0) {
-            out.append(bytes.data() + i, length);
+        size_t length = c < 0x80 ? 1 : utf8_sequence(p, n, i);
+        if (c < 0x20 || c == 0x7F || length == 0) {
+            append_marked(out, c);
+            i += 1;
+        } else if (bytes.substr(i, length) == MARK) {
+            out += MARK;
+            out += MARK_ITSELF;
             i += length;
         } else {
-            append_escape(out, c);
-            ++i;
+            out.append(bytes.substr(i, length));
+            i += length;
         }
     }
-    out += '"';
     return out;
 }
 
-void JsonWriter::indent() {
-    text_ += '\n';
-    text_.append(2 * frames_.size(), ' ');
-}
-
-void JsonWriter::begin_value() {
-    if (after_key_) {
-        after_key_ = false;
-        return;
+// The library's text with every mark turned into what it stands for.
+std::string unmarked(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t from = 0;
+    for (size_t at = text.find(MARK); at != std::string::npos; at = text.find(MARK, from)) {
+        out.append(text, from, at - from);
+        std::string_view code = std::string_view(text).substr(at + MARK.size(), 2);
+        if (code == MARK_ITSELF) {
+            out += MARK;
+        } else {
+            out += "\\u00";
+            out += code;
+        }
+        from = at + MARK.size() + code.size();
     }
-    if (frames_.empty())
-        return;
-    Frame& frame = frames_.back();
-    if (frame.count++ > 0)
-        text_ += ',';
-    indent();
+    out.append(text, from);
+    return out;
 }
 
-void JsonWriter::open(char bracket, bool object) {
-    begin_value();
-    text_ += bracket;
-    frames_.push_back({object, 0});
+}  // namespace
+
+void JsonWriter::add(Json value, bool open) {
+    Json* placed = nullptr;
+    if (open_.empty()) {
+        if (done_)
+            return;  // one document only
+        root_ = std::move(value);
+        placed = &root_;
+        done_ = !open;
+    } else if (open_.back()->is_object()) {
+        if (!has_key_)
+            return;
+        placed = &((*open_.back())[key_] = std::move(value));
+        has_key_ = false;
+    } else {
+        open_.back()->push_back(std::move(value));
+        placed = &open_.back()->back();
+    }
+    if (open)
+        open_.push_back(placed);
 }
 
-void JsonWriter::close(char bracket) {
-    if (frames_.empty())
+void JsonWriter::close() {
+    if (open_.empty())
         return;
-    bool had_members = frames_.back().count > 0;
-    frames_.pop_back();
-    if (had_members)
-        indent();
-    text_ += bracket;
-    if (frames_.empty())
-        text_ += '\n';
+    open_.pop_back();
+    done_ = open_.empty();
 }
 
 void JsonWriter::begin_object() {
-    open('{', true);
+    add(Json::object(), true);
 }
 void JsonWriter::end_object() {
-    close('}');
+    close();
 }
 void JsonWriter::begin_array() {
-    open('[', false);
+    add(Json::array(), true);
 }
 void JsonWriter::end_array() {
-    close(']');
+    close();
 }
 
 void JsonWriter::key(std::string_view name) {
-    if (frames_.empty() || !frames_.back().object)
+    if (open_.empty() || !open_.back()->is_object())
         return;
-    Frame& frame = frames_.back();
-    if (frame.count++ > 0)
-        text_ += ',';
-    indent();
-    text_ += json_quote(name);
-    text_ += ": ";
-    after_key_ = true;
+    key_ = marked(name);
+    has_key_ = true;
 }
 
 void JsonWriter::string(std::string_view bytes) {
-    begin_value();
-    text_ += json_quote(bytes);
+    add(marked(bytes), false);
 }
-
 void JsonWriter::number(int64_t value) {
-    begin_value();
-    text_ += std::to_string(value);
+    add(value, false);
 }
-
 void JsonWriter::unsigned_number(uint64_t value) {
-    begin_value();
-    text_ += std::to_string(value);
+    add(value, false);
 }
-
 void JsonWriter::boolean(bool value) {
-    begin_value();
-    text_ += value ? "true" : "false";
+    add(value, false);
+}
+void JsonWriter::null() {
+    add(nullptr, false);
 }
 
-void JsonWriter::null() {
-    begin_value();
-    text_ += "null";
+std::string JsonWriter::text() const {
+    if (!done_)
+        return "";
+    return unmarked(root_.dump(2)) + "\n";
 }
 
 }  // namespace vtx::companion

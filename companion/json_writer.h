@@ -1,19 +1,18 @@
-// A small JSON writer for the companion's machine-readable output: one
-// document, keys in the order the caller writes them, two-space indentation.
-// Strings are byte strings from devices and files: valid UTF-8 passes through,
-// every other byte above 127 is written as the code point of the same value
-// (\u00XX), so the document is always valid JSON.
+// The companion's machine-readable output: one document built value by value,
+// keys in the order the caller writes them, two-space indentation, written by
+// nlohmann-json. Strings are byte strings from devices and files: valid UTF-8
+// passes through, control characters and every byte that is not part of valid
+// UTF-8 are written as the code point of the same value (\u00XX), so the
+// document is always valid JSON and no byte is lost.
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vtx::companion {
-
-// The JSON string literal of `bytes`, quotes included.
-std::string json_quote(std::string_view bytes);
 
 class JsonWriter {
   public:
@@ -31,51 +30,35 @@ class JsonWriter {
     void null();
 
     // key + value in one call.
-    void field(std::string_view name, std::string_view bytes) {
+    template <typename Value>
+    void field(std::string_view name, const Value& value) {
         key(name);
-        string(bytes);
-    }
-    void field(std::string_view name, const char* text) {
-        key(name);
-        string(text);
-    }
-    void field(std::string_view name, int value) {
-        key(name);
-        number(value);
-    }
-    void field(std::string_view name, int64_t value) {
-        key(name);
-        number(value);
-    }
-    void field(std::string_view name, uint32_t value) {
-        key(name);
-        unsigned_number(value);
-    }
-    void field(std::string_view name, uint64_t value) {
-        key(name);
-        unsigned_number(value);
-    }
-    void field(std::string_view name, bool value) {
-        key(name);
-        boolean(value);
+        put(value);
     }
 
-    // The document so far, with a line end after the outermost value.
-    const std::string& text() const { return text_; }
+    // The document, with a line end after the outermost value. Throws what
+    // the library throws (memory); commands catch it at their boundary.
+    std::string text() const;
 
   private:
-    struct Frame {
-        bool object;
-        int count;
-    };
-    void begin_value();
-    void open(char bracket, bool object);
-    void close(char bracket);
-    void indent();
+    void put(std::string_view bytes) { string(bytes); }
+    void put(const char* text) { string(text); }
+    void put(const std::string& bytes) { string(bytes); }
+    void put(bool value) { boolean(value); }
+    void put(int value) { number(value); }
+    void put(int64_t value) { number(value); }
+    void put(uint32_t value) { unsigned_number(value); }
+    void put(uint64_t value) { unsigned_number(value); }
 
-    std::string text_;
-    std::vector<Frame> frames_;
-    bool after_key_ = false;
+    // Places `value` where the next value goes; a container stays open.
+    void add(nlohmann::ordered_json value, bool open);
+    void close();
+
+    nlohmann::ordered_json root_;
+    std::vector<nlohmann::ordered_json*> open_;
+    std::string key_;
+    bool has_key_ = false;
+    bool done_ = false;
 };
 
 }  // namespace vtx::companion

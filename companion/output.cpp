@@ -58,7 +58,8 @@ int json_end(JsonWriter& json, const Output& output, int code, const std::string
     if (code != EXIT_DONE)
         json.field("message", message);
     json.end_object();
-    std::fwrite(json.text().data(), 1, json.text().size(), output.out);
+    std::string text = json.text();
+    std::fwrite(text.data(), 1, text.size(), output.out);
     return code;
 }
 

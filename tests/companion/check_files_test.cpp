@@ -62,7 +62,7 @@ class CompanionCheckImages : public testing::Test {
         dev_close(handle);
         return accepted;
     }
-    json::Value check(const std::vector<std::string>& args) {
+    Json check(const std::vector<std::string>& args) {
         std::vector<std::string> all = {"check", "--json"};
         all.insert(all.end(), args.begin(), args.end());
         return json_of(run_bridge(all));
@@ -77,16 +77,16 @@ TEST_F(CompanionCheckImages, EveryDamagedImageIsRefusedWithItsReason) {
         SCOPED_TRACE(damage.code);
         std::string path = dir.write(std::string(damage.code) + ".bin",
                                      im::build_damaged_image(im::firmware_spec(13), damage.kind));
-        json::Value file = check({"--type", "firmware", path})["files"][0];
-        EXPECT_FALSE(file["passed"].boolean);
+        Json file = check({"--type", "firmware", path})["files"][0];
+        EXPECT_FALSE(file["passed"].get<bool>());
         EXPECT_TRUE(contains(codes_of(file["problems"]), damage.code))
             << testing::PrintToString(codes_of(file["problems"]));
 
         // Without --type the kind comes from the content, and the verdict is
         // the engine's.
-        json::Value detected = check({path})["files"][0];
-        EXPECT_EQ(detected["passed"].boolean, engine_accepts(path, 0xA0020001, 10))
-            << detected["kind"].string;
+        Json detected = check({path})["files"][0];
+        EXPECT_EQ(detected["passed"].get<bool>(), engine_accepts(path, 0xA0020001, 10))
+            << detected["kind"].get<std::string>();
     }
 }
 
@@ -108,14 +108,14 @@ TEST_F(CompanionCheckImages, IntactImagesPassAndNameTheChipsTheyFit) {
                      {im::rescue_spec_for_chip(chip.id, chip.rev), "rescue"}};
         for (const Role& role : roles) {
             std::string path = dir.write("img.bin", im::build_firmware_image(role.recipe));
-            json::Value file = check({path})["files"][0];
-            EXPECT_TRUE(file["passed"].boolean)
+            Json file = check({path})["files"][0];
+            EXPECT_TRUE(file["passed"].get<bool>())
                 << testing::PrintToString(codes_of(file["problems"]));
-            EXPECT_EQ(file["kind"].string, role.kind);
+            EXPECT_EQ(file["kind"].get<std::string>(), role.kind);
             bool named = false;
-            for (const json::Value& fit : file["image"]["fits"].array)
-                named |= fit["chip_id"].u64() == chip.id &&
-                         fit["slot"].string ==
+            for (Json fit : file["image"]["fits"])
+                named |= fit["chip_id"].get<uint64_t>() == chip.id &&
+                         fit["slot"].get<std::string>() ==
                              (std::string(role.kind) == "firmware" ? "main" : "rescue");
             EXPECT_TRUE(named);
             EXPECT_TRUE(engine_accepts(path, chip.id, chip.rev));
@@ -135,23 +135,23 @@ TEST_F(CompanionCheckImages, TheSlotMustMatchAndTheNameShouldGiveTheVersion) {
                          "wrong-slot"));
     EXPECT_TRUE(contains(codes_of(check({"--type", "rescue", firmware})["files"][0]["problems"]),
                          "wrong-slot"));
-    json::Value good = check({"--type", "firmware", firmware})["files"][0];
-    EXPECT_TRUE(good["passed"].boolean);
-    EXPECT_TRUE(good["warnings"].array.empty());
+    Json good = check({"--type", "firmware", firmware})["files"][0];
+    EXPECT_TRUE(good["passed"].get<bool>());
+    EXPECT_TRUE(good["warnings"].empty());
     for (const char* name :
          {"fw_v1.2.4.061524.bin", "fw_v1.2.3.061424.bin", "fw_v1.2.3.20240615"}) {
-        json::Value other = check({dir.write(name, image)})["files"][0];
+        Json other = check({dir.write(name, image)})["files"][0];
         EXPECT_EQ(codes_of(other["warnings"]), std::vector<std::string>{"name-differs-from-header"})
             << name;
     }
-    EXPECT_EQ(good["image"]["name_version"]["version"].string, "1.2.3");
-    EXPECT_EQ(good["image"]["name_version"]["date"].string, "061524");
+    EXPECT_EQ(good["image"]["name_version"]["version"].get<std::string>(), "1.2.3");
+    EXPECT_EQ(good["image"]["name_version"]["date"].get<std::string>(), "061524");
 
     std::string unnamed = dir.write("firmware.bin", read_file(firmware));
-    json::Value file = check({unnamed})["files"][0];
-    EXPECT_TRUE(file["passed"].boolean);
+    Json file = check({unnamed})["files"][0];
+    EXPECT_TRUE(file["passed"].get<bool>());
     EXPECT_TRUE(contains(codes_of(file["warnings"]), "name-without-version"));
-    EXPECT_FALSE(check({"--strict", unnamed})["files"][0]["passed"].boolean);
+    EXPECT_FALSE(check({"--strict", unnamed})["files"][0]["passed"].get<bool>());
 }
 
 TEST_F(CompanionCheckImages, EveryDamagedLedImageIsRefusedWithItsReason) {
@@ -166,18 +166,18 @@ TEST_F(CompanionCheckImages, EveryDamagedLedImageIsRefusedWithItsReason) {
     for (const LedCode& c : cases) {
         SCOPED_TRACE(c.code);
         std::string path = dir.write("led.bin", im::build_damaged_led_image({}, c.kind));
-        json::Value file = check({"--type", "led", path})["files"][0];
-        EXPECT_FALSE(file["passed"].boolean);
+        Json file = check({"--type", "led", path})["files"][0];
+        EXPECT_FALSE(file["passed"].get<bool>());
         EXPECT_TRUE(contains(codes_of(file["problems"]), c.code))
             << testing::PrintToString(codes_of(file["problems"]));
         uint8_t header[64] = {};
         EXPECT_NE(led_check_image(path.c_str(), header), 0);
     }
     std::string good = dir.write("good.bin", im::build_led_image({}));
-    json::Value file = check({good})["files"][0];
-    EXPECT_EQ(file["kind"].string, "led");
-    EXPECT_TRUE(file["passed"].boolean);
-    EXPECT_EQ(file["led"]["total"].u64(), im::DEFAULT_LED_SIZE);
+    Json file = check({good})["files"][0];
+    EXPECT_EQ(file["kind"].get<std::string>(), "led");
+    EXPECT_TRUE(file["passed"].get<bool>());
+    EXPECT_EQ(file["led"]["total"].get<uint64_t>(), im::DEFAULT_LED_SIZE);
 }
 
 TEST_F(CompanionCheckImages, TheKindComesFromTheContent) {
@@ -207,14 +207,14 @@ TEST_F(CompanionCheckImages, TheKindComesFromTheContent) {
     std::vector<std::string> args;
     for (const Case& c : cases)
         args.push_back(c.path);
-    json::Value doc = check(args);
-    EXPECT_EQ(doc["exit_code"].i64(), companion::EXIT_FAILED);
-    EXPECT_EQ(doc["failed"].i64(), 3);
+    Json doc = check(args);
+    EXPECT_EQ(doc["exit_code"].get<int64_t>(), companion::EXIT_FAILED);
+    EXPECT_EQ(doc["failed"].get<int64_t>(), 3);
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].path);
-        EXPECT_EQ(doc["files"][i]["kind"].string, cases[i].kind);
-        EXPECT_EQ(doc["files"][i]["kind_source"].string, "content");
-        EXPECT_EQ(doc["files"][i]["passed"].boolean, cases[i].passed);
+        EXPECT_EQ(doc["files"][i]["kind"].get<std::string>(), cases[i].kind);
+        EXPECT_EQ(doc["files"][i]["kind_source"].get<std::string>(), "content");
+        EXPECT_EQ(doc["files"][i]["passed"].get<bool>(), cases[i].passed);
     }
     EXPECT_EQ(codes_of(doc["files"][8]["problems"]), std::vector<std::string>{"cannot-open"});
     EXPECT_EQ(codes_of(doc["files"][7]["problems"]), std::vector<std::string>{"unknown-kind"});
@@ -271,8 +271,9 @@ TEST_F(CompanionCheckImages, HostileFilesNeverCrashTheCheck) {
         std::vector<std::string> args = {path};
         if (*kind != '\0')
             args = {"--type", kind, path};
-        json::Value doc = check(args);
-        EXPECT_TRUE(doc["exit_code"].i64() == 0 || doc["exit_code"].i64() == 1) << seed;
+        Json doc = check(args);
+        EXPECT_TRUE(doc["exit_code"].get<int64_t>() == 0 || doc["exit_code"].get<int64_t>() == 1)
+            << seed;
     }
 }
 

@@ -11,16 +11,16 @@ namespace {
 
 class CompanionCheckParams : public testing::Test {
   protected:
-    json::Value check(const std::string& text, std::vector<std::string> options = {}) {
+    Json check(const std::string& text, std::vector<std::string> options = {}) {
         std::vector<std::string> args = {"check", "--json"};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back(dir.write("p.cfg", text));
         return json_of(run_bridge(args))["files"][0];
     }
-    static std::vector<std::pair<int, std::string>> warnings(const json::Value& file) {
+    static std::vector<std::pair<int, std::string>> warnings(Json file) {
         std::vector<std::pair<int, std::string>> found;
-        for (const json::Value& w : file["warnings"].array)
-            found.emplace_back(int(w["line"].i64()), w["code"].string);
+        for (Json w : file["warnings"])
+            found.emplace_back(int(w["line"].get<int64_t>()), w["code"].get<std::string>());
         return found;
     }
     SimInstalled sim;
@@ -45,22 +45,23 @@ std::string mixed_file() {
 }
 
 TEST_F(CompanionCheckParams, EveryDroppedLineIsNamedWithItsReason) {
-    json::Value file = check(mixed_file());
-    EXPECT_TRUE(file["passed"].boolean) << "the update tool takes the file";
+    Json file = check(mixed_file());
+    EXPECT_TRUE(file["passed"].get<bool>()) << "the update tool takes the file";
     const std::vector<std::pair<int, std::string>> expected = {
         {3, "unknown-name"}, {4, "obsolete"},        {5, "bad-value"},
         {6, "not-a-line"},   {8, "value-truncated"}, {9, "count-mismatch"},
         {10, "duplicate"},   {11, "text-truncated"}, {12, "split-line"}};
     EXPECT_EQ(warnings(file), expected);
-    EXPECT_NE(file["warnings"][0]["message"].string.find("upper case: VID"), std::string::npos);
-    EXPECT_EQ(file["params"]["kept"].i64(), 7);
-    EXPECT_EQ(file["params"]["dropped"].i64(), 4);
-    EXPECT_EQ(file["params"]["line_count"].i64(), 13);
+    EXPECT_NE(file["warnings"][0]["message"].get<std::string>().find("upper case: VID"),
+              std::string::npos);
+    EXPECT_EQ(file["params"]["kept"].get<int64_t>(), 7);
+    EXPECT_EQ(file["params"]["dropped"].get<int64_t>(), 4);
+    EXPECT_EQ(file["params"]["line_count"].get<int64_t>(), 13);
 
     std::vector<ParameterEntry> entries;
     ASSERT_EQ(param_load_file(dir.file("p.cfg").c_str(), entries), 0);
-    EXPECT_EQ(file["params"]["kept"].i64(), int64_t(entries.size()));
-    EXPECT_FALSE(check(mixed_file(), {"--strict"})["passed"].boolean);
+    EXPECT_EQ(file["params"]["kept"].get<int64_t>(), int64_t(entries.size()));
+    EXPECT_FALSE(check(mixed_file(), {"--strict"})["passed"].get<bool>());
 }
 
 TEST_F(CompanionCheckParams, ALineThatEndsAtThePieceLimitIsNotSplit) {
@@ -69,9 +70,9 @@ TEST_F(CompanionCheckParams, ALineThatEndsAtThePieceLimitIsNotSplit) {
     std::string full = "VID = " + std::string(120, '0') + "1";
     std::string crlf = "PID = " + std::string(119, '0') + "2";
     std::string longer = "LED = " + std::string(130, '0') + "3";
-    json::Value file = check(full + "\n" + crlf + "\r\n" + longer + "\n");
-    EXPECT_EQ(file["params"]["kept"].i64(), 3);
-    EXPECT_EQ(file["params"]["dropped"].i64(), 1) << "the rest of the 136-character line";
+    Json file = check(full + "\n" + crlf + "\r\n" + longer + "\n");
+    EXPECT_EQ(file["params"]["kept"].get<int64_t>(), 3);
+    EXPECT_EQ(file["params"]["dropped"].get<int64_t>(), 1) << "the rest of the 136-character line";
     const std::vector<std::pair<int, std::string>> expected = {{3, "long-line"}, {3, "not-a-line"}};
     EXPECT_EQ(warnings(file), expected);
 }
@@ -80,8 +81,8 @@ TEST_F(CompanionCheckParams, LinesPastTheLoadersLimitAreNamed) {
     std::string text;
     for (int i = 0; i < 205; ++i)
         text += "VID = " + std::to_string(i) + "\n";
-    json::Value file = check(text);
-    EXPECT_EQ(file["params"]["kept"].i64(), PARAM_LINE_CAP);
+    Json file = check(text);
+    EXPECT_EQ(file["params"]["kept"].get<int64_t>(), PARAM_LINE_CAP);
     int over = 0;
     for (const auto& [line, code] : warnings(file)) {
         if (code == "over-cap") {
@@ -105,8 +106,8 @@ TEST_F(CompanionCheckParams, FilesTheUpdateToolRefusesFail) {
                  {overflow, "area-overflow"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 40));
-        json::Value file = check(c.text);
-        EXPECT_FALSE(file["passed"].boolean);
+        Json file = check(c.text);
+        EXPECT_FALSE(file["passed"].get<bool>());
         EXPECT_EQ(codes_of(file["problems"]), std::vector<std::string>{c.code});
     }
     std::vector<ParameterEntry> entries;
@@ -130,7 +131,7 @@ TEST_F(CompanionCheckParams, TheAreaEdgeIsTheSameForCheckPackAndTheUpdate) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string cfg = dir.write("edge.cfg", products + c.tail);
-        EXPECT_EQ(check(products + c.tail)["passed"].boolean, c.fits);
+        EXPECT_EQ(check(products + c.tail)["passed"].get<bool>(), c.fits);
         BridgeRun pack = run_bridge({"pack-params", cfg, dir.file("edge.bin")});
         EXPECT_EQ(pack.code, c.fits ? companion::EXIT_DONE : companion::EXIT_FAILED) << pack.err;
         EXPECT_EQ(param_apply_file(nullptr, cfg.c_str(), 1), c.fits ? 0 : -1);
@@ -154,19 +155,20 @@ TEST_F(CompanionCheckParams, TheAccountAgreesWithTheLoaderOnAnyFile) {
         for (int i = 0; i < pieces; ++i)
             text += fragments[random() % fragments.size()];
         SCOPED_TRACE(testing::PrintToString(text));
-        json::Value file = check(text);
+        Json file = check(text);
         std::vector<ParameterEntry> entries;
         int loaded = param_load_file(dir.file("p.cfg").c_str(), entries);
-        EXPECT_EQ(file["params"]["kept"].i64(), loaded == 0 ? int64_t(entries.size()) : 0);
+        EXPECT_EQ(file["params"]["kept"].get<int64_t>(), loaded == 0 ? int64_t(entries.size()) : 0);
         std::string out = dir.file("packed.bin");
         BridgeRun pack = run_bridge({"pack-params", dir.file("p.cfg"), out});
-        if (loaded == 0 && file["passed"].boolean) {
+        if (loaded == 0 && file["passed"].get<bool>()) {
             ASSERT_EQ(pack.code, 0) << pack.err;
             // The kept lines, as the JSON gives them, make the same area.
             std::string kept;
-            for (const json::Value& line : file["params"]["lines"].array) {
-                if (line["outcome"].string == "kept")
-                    kept += line["name"].string + " = " + line["value"].string + "\n";
+            for (Json line : file["params"]["lines"]) {
+                if (line["outcome"].get<std::string>() == "kept")
+                    kept += line["name"].get<std::string>() + " = " +
+                            line["value"].get<std::string>() + "\n";
             }
             EXPECT_EQ(area_of(dir, kept), read_file(out));
         } else {

@@ -35,9 +35,9 @@ TEST(CompanionCli, UsageErrorsExitWith64AndPointToHelpOrAnswerInJson) {
         with_json.push_back("--json");
         BridgeRun json_run = run_bridge(with_json);
         EXPECT_EQ(json_run.code, companion::EXIT_USAGE);
-        json::Value doc = json_of(json_run);
-        EXPECT_EQ(doc["status"].string, "usage");
-        EXPECT_FALSE(doc["message"].string.empty());
+        Json doc = json_of(json_run);
+        EXPECT_EQ(doc["status"].get<std::string>(), "usage");
+        EXPECT_FALSE(doc["message"].get<std::string>().empty());
     }
     EXPECT_TRUE(sim->trace().empty()) << "a usage error touched a device";
 }
@@ -70,8 +70,8 @@ TEST(CompanionCli, OptionsMayFollowTheOperandsAndDoubleDashEndsThem) {
     std::string cfg = dir.write("-odd.cfg", "VID = 1\n");
     BridgeRun run = run_bridge({"check", "--", cfg});
     EXPECT_EQ(run.code, 0) << run.err;
-    json::Value doc = json_of(run_bridge({"check", cfg, "--json", "--strict"}));
-    EXPECT_TRUE(doc["strict"].boolean);
+    Json doc = json_of(run_bridge({"check", cfg, "--json", "--strict"}));
+    EXPECT_TRUE(doc["strict"].get<bool>());
 }
 
 // Bytes in, the string a JSON reader decodes, and the escape on the wire.
@@ -94,46 +94,53 @@ const QuoteCase QUOTE_CASES[] = {
     {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80", "\"\\u00ED\\u00A0\\u0080\""},  // surrogate
     {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80",
      "\"\\u00F4\\u0090\\u0080\\u0080\""},  // above U+10FFFF
+    // U+FDD0 is the writer's own mark for a byte to escape: from a device it
+    // is text like any other.
+    {"\xEF\xB7\x90"
+     "41 \xEF\xB7\x90--",
+     "\xEF\xB7\x90"
+     "41 \xEF\xB7\x90--",
+     ""},
+    {"\xEF\xB7\x90\x01", "\xEF\xB7\x90\x01", "\"\xEF\xB7\x90\\u0001\""},
 };
 
 TEST(CompanionJson, StringsAreAlwaysValidJsonAndKeepEveryByte) {
     for (const QuoteCase& c : QUOTE_CASES) {
         SCOPED_TRACE(testing::PrintToString(c.bytes));
-        std::string wire = companion::json_quote(c.bytes);
-        if (!c.wire.empty()) {
-            EXPECT_EQ(wire, c.wire);
-        }
-        json::Value value;
-        std::string error;
-        ASSERT_TRUE(json::parse(wire, value, error)) << error;
-        EXPECT_EQ(value.string, c.decoded);
+        companion::JsonWriter writer;
+        writer.string(c.bytes);
+        std::string text = writer.text();
+        ASSERT_FALSE(text.empty());
+        std::string wire = text.substr(0, text.size() - 1);
+        EXPECT_EQ(wire, c.wire.empty() ? "\"" + c.bytes + "\"" : c.wire);
+        Json value = Json::parse(wire, nullptr, false);
+        ASSERT_TRUE(value.is_string()) << wire;
+        EXPECT_EQ(value.get<std::string>(), c.decoded);
     }
 }
 
-TEST(CompanionJson, NestedEmptyContainersMakeOneDocument) {
+// The layout readers and the documentation's examples see: two-space
+// indentation, keys in the order written, empty containers on one line.
+TEST(CompanionJson, DocumentLayoutKeepsKeyOrderAndEscapesKeys) {
     companion::JsonWriter writer;
     writer.begin_object();
-    writer.key("a");
+    writer.key("z\xFF");
     writer.begin_array();
     writer.end_array();
     writer.key("b");
     writer.begin_object();
     writer.end_object();
-    writer.key("c");
+    writer.key("a");
     writer.begin_array();
     writer.number(-1);
     writer.null();
     writer.boolean(false);
     writer.end_array();
     writer.end_object();
-    json::Value doc;
-    std::string error;
-    ASSERT_TRUE(json::parse(writer.text(), doc, error)) << error << writer.text();
-    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(doc["a"].size() + doc["b"].size(), 0u);
-    EXPECT_EQ(doc["c"][0].i64(), -1);
-    EXPECT_TRUE(doc["c"][1].is_null());
-    EXPECT_EQ(doc["c"][2].type, json::Value::Type::kBool);
+    writer.number(2);  // one document only
+    EXPECT_EQ(writer.text(),
+              "{\n  \"z\\u00FF\": [],\n  \"b\": {},\n  \"a\": [\n    -1,\n    null,\n"
+              "    false\n  ]\n}\n");
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "tests/companion/companion_support.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "tools/imagemaker/image_builder.h"
 
 namespace vtx::test {
@@ -20,13 +24,37 @@ BridgeRun run_bridge(const std::vector<std::string>& args) {
     return run;
 }
 
-json::Value json_of(const BridgeRun& run) {
-    json::Value value;
-    std::string error;
-    EXPECT_TRUE(json::parse(run.out, value, error)) << error << "\n" << run.out;
+namespace {
+
+// "<suite>.<case>-<n>.json" in VTX_JSON_DOCUMENTS: unique across the test
+// processes that ctest runs side by side.
+void save_document(const std::string& text) {
+    const char* dir = std::getenv("VTX_JSON_DOCUMENTS");
+    if (dir == nullptr || *dir == '\0')
+        return;
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    static int count = 0;
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name =
+        test == nullptr ? "outside" : std::string(test->test_suite_name()) + "." + test->name();
+    for (char& c : name)
+        c = c == '/' ? '_' : c;
+    std::string path = std::string(dir) + "/" + name + "-" + std::to_string(++count) + ".json";
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    EXPECT_TRUE(out.good()) << "cannot save " << path;
+}
+
+}  // namespace
+
+Json json_of(const BridgeRun& run) {
+    Json value = Json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(value.is_discarded()) << "not one JSON document:\n" << run.out;
+    save_document(run.out);
     EXPECT_EQ(run.err, "") << "standard error beside a JSON document";
-    EXPECT_EQ(value["schema"].i64(), companion::JSON_SCHEMA);
-    EXPECT_EQ(value["exit_code"].i64(), run.code);
+    EXPECT_EQ(value["schema"].get<int64_t>(), companion::JSON_SCHEMA);
+    EXPECT_EQ(value["exit_code"].get<int64_t>(), run.code);
     return value;
 }
 
@@ -55,10 +83,10 @@ std::vector<uint8_t> area_of(const TempDir& dir, const std::string& cfg_text) {
     return area;
 }
 
-std::vector<std::string> codes_of(const json::Value& findings) {
+std::vector<std::string> codes_of(Json findings) {
     std::vector<std::string> codes;
-    for (const json::Value& finding : findings.array)
-        codes.push_back(finding["code"].string);
+    for (Json finding : findings)
+        codes.push_back(finding["code"].get<std::string>());
     return codes;
 }
 

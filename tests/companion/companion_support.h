@@ -4,14 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "companion/bridge_main.h"
-#include "tests/companion/json_value.h"
 #include "tests/support/support.h"
 
 namespace vtx::test {
+
+// Documents are read back as data, never matched as text; keys keep their order.
+using Json = nlohmann::ordered_json;
 
 struct BridgeRun {
     int code = -1;
@@ -23,8 +26,10 @@ struct BridgeRun {
 BridgeRun run_bridge(const std::vector<std::string>& args);
 
 // The run's standard output as a JSON document; a test failure when it is
-// none, or when anything went to standard error beside it.
-json::Value json_of(const BridgeRun& run);
+// none, or when anything went to standard error beside it. With
+// VTX_JSON_DOCUMENTS set, the document is also saved in that directory, where
+// a check validates it against the published schema.
+Json json_of(const BridgeRun& run);
 
 // Whether the trace holds a write command (opcode 0xE3) of any kind.
 bool trace_has_write(const sim::SimPlatform& sim);
@@ -39,6 +44,6 @@ sim::Bridge& add_running_bridge(sim::SimPlatform& sim, const sim::BridgeConfig& 
 std::vector<uint8_t> area_of(const TempDir& dir, const std::string& cfg_text);
 
 // The codes of a JSON findings array ("problems" or "warnings").
-std::vector<std::string> codes_of(const json::Value& findings);
+std::vector<std::string> codes_of(Json findings);
 
 }  // namespace vtx::test

@@ -27,26 +27,26 @@ TEST_F(CompanionDevices, ListGivesEveryBridgeInDiscoveryOrderWithItsDrive) {
     second.drive->security_status = 0x000B;  // supported, enabled, frozen
     add_running_bridge(sim.sim(), second, {1, 0, 0, 0, 20240101});
 
-    json::Value doc = json_of(run_bridge({"list", "--json"}));
-    EXPECT_EQ(doc["status"].string, "ok");
-    ASSERT_EQ(doc["count"].i64(), 2);
-    const json::Value& first = doc["bridges"][0];
-    EXPECT_EQ(first["path"].string, "\\\\.\\PhysicalDrive1");
-    EXPECT_EQ(doc["bridges"][1]["path"].string, "\\\\.\\PhysicalDrive3");
+    Json doc = json_of(run_bridge({"list", "--json"}));
+    EXPECT_EQ(doc["status"].get<std::string>(), "ok");
+    ASSERT_EQ(doc["count"].get<int64_t>(), 2);
+    Json first = doc["bridges"][0];
+    EXPECT_EQ(first["path"].get<std::string>(), "\\\\.\\PhysicalDrive1");
+    EXPECT_EQ(doc["bridges"][1]["path"].get<std::string>(), "\\\\.\\PhysicalDrive3");
     // Exact in JSON: the 24 bytes of vendor and product, blanks kept; the
     // ATA strings as the drive gives them.
-    EXPECT_EQ(first["name"].string, "Vantrex USB Bridge      ");
-    EXPECT_EQ(first["drive"]["serial"].string.rfind("S1", 0), 0u);
-    EXPECT_EQ(first["drive"]["serial"].string.size(), 20u);
-    EXPECT_EQ(first["drive"]["model"].string.rfind("Model One", 0), 0u);
-    const json::Value& security = first["drive"]["security"];
-    EXPECT_EQ(security["status_word"].i64(), 0x000B);
-    EXPECT_TRUE(security["supported"].boolean);
-    EXPECT_TRUE(security["enabled"].boolean);
-    EXPECT_FALSE(security["locked"].boolean);
-    EXPECT_TRUE(security["frozen"].boolean);
-    EXPECT_EQ(security["enhanced_erase_minutes"].i64(), 32);  // word 0x8010
-    EXPECT_EQ(first["drive"]["info_block"].string.size(), 72u * 3 - 1);
+    EXPECT_EQ(first["name"].get<std::string>(), "Vantrex USB Bridge      ");
+    EXPECT_EQ(first["drive"]["serial"].get<std::string>().rfind("S1", 0), 0u);
+    EXPECT_EQ(first["drive"]["serial"].get<std::string>().size(), 20u);
+    EXPECT_EQ(first["drive"]["model"].get<std::string>().rfind("Model One", 0), 0u);
+    Json security = first["drive"]["security"];
+    EXPECT_EQ(security["status_word"].get<int64_t>(), 0x000B);
+    EXPECT_TRUE(security["supported"].get<bool>());
+    EXPECT_TRUE(security["enabled"].get<bool>());
+    EXPECT_FALSE(security["locked"].get<bool>());
+    EXPECT_TRUE(security["frozen"].get<bool>());
+    EXPECT_EQ(security["enhanced_erase_minutes"].get<int64_t>(), 32);  // word 0x8010
+    EXPECT_EQ(first["drive"]["info_block"].get<std::string>().size(), 72u * 3 - 1);
 
     BridgeRun text = run_bridge({"list"});
     EXPECT_EQ(text.code, 0);
@@ -62,8 +62,8 @@ TEST_F(CompanionDevices, ABridgeWithoutADriveIsListedWithoutIdentity) {
     sim::BridgeConfig config = bridge_at("\\\\.\\PhysicalDrive1", 1);
     config.drive.reset();
     add_running_bridge(sim.sim(), config, {1, 0, 0, 0, 20240101});
-    json::Value doc = json_of(run_bridge({"list", "--json"}));
-    ASSERT_EQ(doc["count"].i64(), 1);
+    Json doc = json_of(run_bridge({"list", "--json"}));
+    ASSERT_EQ(doc["count"].get<int64_t>(), 1);
     EXPECT_TRUE(doc["bridges"][0]["drive"].is_null());
     EXPECT_NE(run_bridge({"list"}).out.find("not collected"), std::string::npos);
 }
@@ -75,8 +75,8 @@ TEST_F(CompanionDevices, NoBridgeAnywhereExitsWith2) {
         BridgeRun text = run_bridge({command});
         EXPECT_EQ(text.code, companion::EXIT_NONE_FOUND);
         EXPECT_NE(text.err.find("no bridge found"), std::string::npos) << text.err;
-        json::Value doc = json_of(run_bridge({command, "--json"}));
-        EXPECT_EQ(doc["status"].string, "not-found");
+        Json doc = json_of(run_bridge({command, "--json"}));
+        EXPECT_EQ(doc["status"].get<std::string>(), "not-found");
     }
     // The stick heard INQUIRY and nothing else.
     for (const sim::TraceEntry& entry : sim->trace())
@@ -89,8 +89,8 @@ TEST_F(CompanionDevices, HostileDeviceStringsStayValidJsonAndHarmlessText) {
     config.drive->model = "\x1B]0;owned\x07\\x41";
     add_running_bridge(sim.sim(), config, {1, 0, 0, 0, 20240101});
 
-    json::Value doc = json_of(run_bridge({"list", "--json"}));
-    EXPECT_EQ(doc["bridges"][0]["name"].string.substr(0, 9),
+    Json doc = json_of(run_bridge({"list", "--json"}));
+    EXPECT_EQ(doc["bridges"][0]["name"].get<std::string>().substr(0, 9),
               std::string("\x1B[31m\xC3\xBF\x01", 8) + " ");
     BridgeRun text = run_bridge({"list"});
     EXPECT_EQ(text.out.find('\x1B'), std::string::npos) << "escape reached the terminal";
@@ -102,24 +102,24 @@ TEST_F(CompanionDevices, HostileDeviceStringsStayValidJsonAndHarmlessText) {
 TEST_F(CompanionDevices, InfoShowsWhatTheBridgeSaysAboutItself) {
     add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive1", 0x5A17C0DE),
                        {1, 2, 3, 0, 20240115});
-    json::Value doc = json_of(run_bridge({"info", "--json"}));
-    EXPECT_EQ(doc["status"].string, "ok");
-    const json::Value& bridge = doc["bridge"];
-    EXPECT_EQ(bridge["path"].string, "\\\\.\\PhysicalDrive1");
-    EXPECT_EQ(bridge["inquiry"]["revision"].string, "2.01");
-    EXPECT_EQ(bridge["inquiry"]["model"].string, "VTX4600");
-    EXPECT_EQ(bridge["chip"]["family"].i64(), 1);
-    EXPECT_EQ(bridge["chip"]["id"]["value"].u64(), 0xA0020001u);
-    EXPECT_EQ(bridge["chip"]["revision"].i64(), 10);
-    EXPECT_EQ(bridge["chip"]["expected_variant"].i64(), 13);
-    EXPECT_EQ(bridge["chip"]["rescue_format"].string, "main-0xFE");
-    EXPECT_EQ(bridge["firmware"]["version"].string, "1.2.3");
-    EXPECT_EQ(bridge["firmware"]["build_date"].i64(), 20240115);
-    EXPECT_EQ(bridge["firmware"]["build_date_iso"].string, "2024-01-15");
-    EXPECT_EQ(bridge["run_mode"]["name"].string, "main");
-    EXPECT_EQ(bridge["identity"]["value"].u64(), 0x5A17C0DEu);
-    EXPECT_EQ(bridge["max_transfer"]["bytes"].i64(), 65536);
-    EXPECT_TRUE(bridge["ready"]["answers"].boolean);
+    Json doc = json_of(run_bridge({"info", "--json"}));
+    EXPECT_EQ(doc["status"].get<std::string>(), "ok");
+    Json bridge = doc["bridge"];
+    EXPECT_EQ(bridge["path"].get<std::string>(), "\\\\.\\PhysicalDrive1");
+    EXPECT_EQ(bridge["inquiry"]["revision"].get<std::string>(), "2.01");
+    EXPECT_EQ(bridge["inquiry"]["model"].get<std::string>(), "VTX4600");
+    EXPECT_EQ(bridge["chip"]["family"].get<int64_t>(), 1);
+    EXPECT_EQ(bridge["chip"]["id"]["value"].get<uint64_t>(), 0xA0020001u);
+    EXPECT_EQ(bridge["chip"]["revision"].get<int64_t>(), 10);
+    EXPECT_EQ(bridge["chip"]["expected_variant"].get<int64_t>(), 13);
+    EXPECT_EQ(bridge["chip"]["rescue_format"].get<std::string>(), "main-0xFE");
+    EXPECT_EQ(bridge["firmware"]["version"].get<std::string>(), "1.2.3");
+    EXPECT_EQ(bridge["firmware"]["build_date"].get<int64_t>(), 20240115);
+    EXPECT_EQ(bridge["firmware"]["build_date_iso"].get<std::string>(), "2024-01-15");
+    EXPECT_EQ(bridge["run_mode"]["name"].get<std::string>(), "main");
+    EXPECT_EQ(bridge["identity"]["value"].get<uint64_t>(), 0x5A17C0DEu);
+    EXPECT_EQ(bridge["max_transfer"]["bytes"].get<int64_t>(), 65536);
+    EXPECT_TRUE(bridge["ready"]["answers"].get<bool>());
 
     BridgeRun text = run_bridge({"info"});
     EXPECT_EQ(text.code, 0);
@@ -137,14 +137,15 @@ TEST_F(CompanionDevices, InfoOnABridgeInTroubleReportsEachFailedQuery) {
     config.answers_identity_query = false;
     config.max_transfer_reply.reset();
     sim->add_bridge(config);
-    json::Value doc = json_of(run_bridge({"info", "--json"}));
-    EXPECT_EQ(doc["status"].string, "ok") << "the bridge was found; its answers are the result";
-    const json::Value& bridge = doc["bridge"];
-    EXPECT_NE(bridge["firmware"]["result"].i64(), 0);
-    EXPECT_FALSE(bridge["firmware"].has("version"));
-    EXPECT_EQ(bridge["run_mode"]["name"].string, "other");
-    EXPECT_EQ(bridge["identity"]["value"].i64(), 0x1234) << "the fallback read gives it";
-    EXPECT_NE(bridge["max_transfer"]["result"].i64(), 0);
+    Json doc = json_of(run_bridge({"info", "--json"}));
+    EXPECT_EQ(doc["status"].get<std::string>(), "ok")
+        << "the bridge was found; its answers are the result";
+    Json bridge = doc["bridge"];
+    EXPECT_NE(bridge["firmware"]["result"].get<int64_t>(), 0);
+    EXPECT_FALSE(bridge["firmware"].contains("version"));
+    EXPECT_EQ(bridge["run_mode"]["name"].get<std::string>(), "other");
+    EXPECT_EQ(bridge["identity"]["value"].get<int64_t>(), 0x1234) << "the fallback read gives it";
+    EXPECT_NE(bridge["max_transfer"]["result"].get<int64_t>(), 0);
     BridgeRun text = run_bridge({"info"});
     EXPECT_NE(text.out.find("Firmware    not read (result 2)"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("updates use 4096-byte chunks"), std::string::npos);
@@ -159,18 +160,18 @@ TEST_F(CompanionDevices, InfoSaysWhenTheReadinessCheckFails) {
     fault.skip = 4;  // the chip registers, twice: detection, then the values shown
     fault.count = 1;
     sim->add_fault(fault);
-    json::Value doc = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive1", "--json"}));
-    EXPECT_FALSE(doc["bridge"]["ready"]["answers"].boolean);
-    EXPECT_EQ(doc["bridge"]["ready"]["result"].i64(), 2);
+    Json doc = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive1", "--json"}));
+    EXPECT_FALSE(doc["bridge"]["ready"]["answers"].get<bool>());
+    EXPECT_EQ(doc["bridge"]["ready"]["result"].get<int64_t>(), 2);
 }
 
 TEST_F(CompanionDevices, InfoTakesTheBridgeItIsGivenAndExitsWith2OnAPathWithoutOne) {
     sim->add_disk({});
     add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive1", 1), {1, 0, 0, 0, 20240101});
     add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive4", 4), {4, 0, 0, 0, 20240101});
-    json::Value doc = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive4", "--json"}));
-    EXPECT_EQ(doc["bridge"]["identity"]["value"].i64(), 4);
-    EXPECT_EQ(doc["bridge"]["firmware"]["version"].string, "4.0.0");
+    Json doc = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive4", "--json"}));
+    EXPECT_EQ(doc["bridge"]["identity"]["value"].get<int64_t>(), 4);
+    EXPECT_EQ(doc["bridge"]["firmware"]["version"].get<std::string>(), "4.0.0");
 
     sim->clear_trace();
     BridgeRun disk = run_bridge({"info", "\\\\.\\PhysicalDrive0"});
@@ -180,9 +181,9 @@ TEST_F(CompanionDevices, InfoTakesTheBridgeItIsGivenAndExitsWith2OnAPathWithoutO
     for (const sim::TraceEntry& entry : sim->trace())
         EXPECT_EQ(entry.cdb[0], 0x12) << "a drive that is no bridge heard " << hex(entry.cdb, 16);
 
-    json::Value none = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive9", "--json"}));
-    EXPECT_EQ(none["exit_code"].i64(), companion::EXIT_NONE_FOUND);
-    EXPECT_NE(none["message"].string.find("cannot open"), std::string::npos);
+    Json none = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive9", "--json"}));
+    EXPECT_EQ(none["exit_code"].get<int64_t>(), companion::EXIT_NONE_FOUND);
+    EXPECT_NE(none["message"].get<std::string>().find("cannot open"), std::string::npos);
 }
 
 }  // namespace

@@ -47,11 +47,11 @@ TEST_F(CompanionParams, PackParamsWritesWhatTheUpdateToolProgramsAndParamsPrints
         std::string text = read_text(in);
         EXPECT_EQ(run_bridge({"pack-params", in, in}).code, companion::EXIT_FAILED);
         EXPECT_EQ(read_text(in), text);
-        json::Value doc = json_of(run_bridge({"pack-params", "--json", in, out}));
-        EXPECT_EQ(doc["dropped_lines"].i64(), 1);
+        Json doc = json_of(run_bridge({"pack-params", "--json", in, out}));
+        EXPECT_EQ(doc["dropped_lines"].get<int64_t>(), 1);
         std::vector<ParameterEntry> entries;
         ASSERT_EQ(param_load_file(in.c_str(), entries), 0);
-        EXPECT_EQ(doc["encoded_size"].u64(),
+        EXPECT_EQ(doc["encoded_size"].get<uint64_t>(),
                   param_encoded_size(entries.data(), int(entries.size())));
 
         sim->clear_devices();
@@ -71,22 +71,23 @@ TEST_F(CompanionParams, PackParamsWritesWhatTheUpdateToolProgramsAndParamsPrints
 
 TEST_F(CompanionParams, JsonListsEachRecordWithItsOffsetAndLine) {
     bridge_with(area_of(dir, "VID = 0x1234\nPRODUCT = \"abc\"\nU2PHY = 02 AA BB\n"));
-    json::Value doc = json_of(run_bridge({"params", "--json"}));
-    const json::Value& area = doc["area"];
-    EXPECT_TRUE(area["decoded"].boolean);
-    EXPECT_TRUE(area["packs_back_same"].boolean);
-    EXPECT_EQ(area["stop_offset"].i64(), 3 + 9 + 4);
+    Json doc = json_of(run_bridge({"params", "--json"}));
+    Json area = doc["area"];
+    EXPECT_TRUE(area["decoded"].get<bool>());
+    EXPECT_TRUE(area["packs_back_same"].get<bool>());
+    EXPECT_EQ(area["stop_offset"].get<int64_t>(), 3 + 9 + 4);
     ASSERT_EQ(area["entries"].size(), 3u);
-    const json::Value& vid = area["entries"][0];
-    EXPECT_EQ(vid["name"].string, "VID");
-    EXPECT_EQ(vid["offset"].i64(), 0);
-    EXPECT_EQ(vid["number"].u64(), 0x1234u);
-    EXPECT_EQ(vid["line"].string, "VID = 0x1234");
-    EXPECT_EQ(area["entries"][1]["offset"].i64(), 3);
-    EXPECT_EQ(area["entries"][1]["text"].string, "abc");
-    EXPECT_EQ(area["entries"][2]["bytes"].string, "02 AA BB");
-    EXPECT_EQ(area["entries"][2]["type"].string, "bytes-var");
-    EXPECT_EQ(area["text"].string, "VID = 0x1234\nPRODUCT = \"abc\"\nU2PHY = 02 AA BB\n");
+    Json vid = area["entries"][0];
+    EXPECT_EQ(vid["name"].get<std::string>(), "VID");
+    EXPECT_EQ(vid["offset"].get<int64_t>(), 0);
+    EXPECT_EQ(vid["number"].get<uint64_t>(), 0x1234u);
+    EXPECT_EQ(vid["line"].get<std::string>(), "VID = 0x1234");
+    EXPECT_EQ(area["entries"][1]["offset"].get<int64_t>(), 3);
+    EXPECT_EQ(area["entries"][1]["text"].get<std::string>(), "abc");
+    EXPECT_EQ(area["entries"][2]["bytes"].get<std::string>(), "02 AA BB");
+    EXPECT_EQ(area["entries"][2]["type"].get<std::string>(), "bytes-var");
+    EXPECT_EQ(area["text"].get<std::string>(),
+              "VID = 0x1234\nPRODUCT = \"abc\"\nU2PHY = 02 AA BB\n");
 }
 
 TEST_F(CompanionParams, AnAreaThatCannotBeDecodedShowsWhatDecodedAndWhereItStopped) {
@@ -102,11 +103,11 @@ TEST_F(CompanionParams, AnAreaThatCannotBeDecodedShowsWhatDecodedAndWhereItStopp
     EXPECT_NE(text.err.find("offset 3 (id 5, PRODUCT)"), std::string::npos) << text.err;
     EXPECT_NE(text.err.find("05 07 03 61"), std::string::npos);
 
-    json::Value doc = json_of(run_bridge({"params", "--json"}));
-    EXPECT_EQ(doc["status"].string, "failure");
-    EXPECT_FALSE(doc["area"]["decoded"].boolean);
-    EXPECT_EQ(doc["area"]["stop_offset"].i64(), 3);
-    EXPECT_EQ(doc["area"]["stop_byte"].i64(), 5);
+    Json doc = json_of(run_bridge({"params", "--json"}));
+    EXPECT_EQ(doc["status"].get<std::string>(), "failure");
+    EXPECT_FALSE(doc["area"]["decoded"].get<bool>());
+    EXPECT_EQ(doc["area"]["stop_offset"].get<int64_t>(), 3);
+    EXPECT_EQ(doc["area"]["stop_byte"].get<int64_t>(), 5);
     EXPECT_EQ(doc["area"]["entries"].size(), 1u);
 }
 
@@ -116,18 +117,18 @@ TEST_F(CompanionParams, AnErasedAreaIsReportedAsSettingNothing) {
     EXPECT_EQ(text.code, 0);
     EXPECT_NE(text.out.find("byte FF, erased flash"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("vtx_fwupdate refuses a file without one"), std::string::npos);
-    json::Value doc = json_of(run_bridge({"params", "--json"}));
+    Json doc = json_of(run_bridge({"params", "--json"}));
     EXPECT_EQ(doc["area"]["entries"].size(), 0u);
-    EXPECT_TRUE(doc["area"]["tail_erased"].boolean);
+    EXPECT_TRUE(doc["area"]["tail_erased"].get<bool>());
 }
 
 TEST_F(CompanionParams, RecordsFollowedByOtherBytesAreFlagged) {
     std::vector<uint8_t> area = area_of(dir, "VID = 1\n");
     area[100] = 0x55;  // after the end of the list
     bridge_with(area);
-    json::Value doc = json_of(run_bridge({"params", "--json"}));
-    EXPECT_TRUE(doc["area"]["decoded"].boolean);
-    EXPECT_FALSE(doc["area"]["packs_back_same"].boolean);
+    Json doc = json_of(run_bridge({"params", "--json"}));
+    EXPECT_TRUE(doc["area"]["decoded"].get<bool>());
+    EXPECT_FALSE(doc["area"]["packs_back_same"].get<bool>());
     EXPECT_NE(run_bridge({"params"}).out.find("writes zeros there"), std::string::npos);
 }
 
