@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is missing, builds the native Debug build
-# (with AddressSanitizer and UndefinedBehaviorSanitizer), the Release build and
-# the Windows cross-build, runs every test (the Windows ones under Wine), the
-# packages' check, the VM rig, the link-graph check and the formatting check.
+# (with AddressSanitizer and UndefinedBehaviorSanitizer), the Release build,
+# the same tree built with clang and the Windows cross-build, runs every test
+# (the Windows ones under Wine; in the Debug and clang builds all but those
+# labelled slow), the packages' check, the VM rig, the link-graph check and the
+# formatting check.
 # Ends with one line "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -39,6 +41,7 @@ run_preset() {  # configure, build and test one preset
 
 run_preset linux-debug
 run_preset linux-release
+run_preset linux-clang
 run_preset windows
 
 echo "== packages"
