@@ -19,6 +19,7 @@ set(linked_docs)
 foreach(doc imagemaker linux simulated-run simulator vm-rig vtx_bridge)
     list(APPEND linked_docs ${PROJECT_SOURCE_DIR}/docs/${doc}.md)
 endforeach()
+list(APPEND linked_docs ${PROJECT_SOURCE_DIR}/docs/vtx_bridge.schema.json)
 set(package_dir ${PROJECT_BINARY_DIR}/package)
 
 if(WIN32)

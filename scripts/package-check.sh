@@ -64,6 +64,7 @@ expected_deb="./usr/bin/vtx_bridge
 ./usr/share/doc/vtx-fwupdate/docs/simulator.md
 ./usr/share/doc/vtx-fwupdate/docs/vm-rig.md
 ./usr/share/doc/vtx-fwupdate/docs/vtx_bridge.md
+./usr/share/doc/vtx-fwupdate/docs/vtx_bridge.schema.json
 ./usr/share/man/man1/vtx_bridge.1.gz
 ./usr/share/man/man1/vtx_fwupdate.1.gz"
 actual_deb=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}' | sort)
@@ -111,6 +112,7 @@ $top/docs/simulated-run.md
 $top/docs/simulator.md
 $top/docs/vm-rig.md
 $top/docs/vtx_bridge.md
+$top/docs/vtx_bridge.schema.json
 $top/vtx_bridge.exe
 $top/vtx_fwupdate.exe"
 actual_zip=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
