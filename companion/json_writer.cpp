@@ -1,5 +1,7 @@
 #include "companion/json_writer.h"
 
+#include <nlohmann/json.hpp>
+
 namespace vtx::companion {
 
 namespace {
@@ -100,13 +102,16 @@ std::string unmarked(const std::string& text) {
 
 }  // namespace
 
+JsonWriter::JsonWriter() : root_(std::make_unique<Json>()) {}
+JsonWriter::~JsonWriter() = default;
+
 void JsonWriter::add(Json value, bool open) {
     Json* placed = nullptr;
     if (open_.empty()) {
         if (done_)
             return;  // one document only
-        root_ = std::move(value);
-        placed = &root_;
+        *root_ = std::move(value);
+        placed = root_.get();
         done_ = !open;
     } else if (open_.back()->is_object()) {
         if (!has_key_)
@@ -167,7 +172,7 @@ void JsonWriter::null() {
 std::string JsonWriter::text() const {
     if (!done_)
         return "";
-    return unmarked(root_.dump(2)) + "\n";
+    return unmarked(root_->dump(2)) + "\n";
 }
 
 }  // namespace vtx::companion

@@ -7,7 +7,8 @@
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,11 @@ namespace vtx::companion {
 
 class JsonWriter {
   public:
+    JsonWriter();
+    ~JsonWriter();
+    JsonWriter(const JsonWriter&) = delete;
+    JsonWriter& operator=(const JsonWriter&) = delete;
+
     void begin_object();
     void end_object();
     void begin_array();
@@ -54,7 +60,9 @@ class JsonWriter {
     void add(nlohmann::ordered_json value, bool open);
     void close();
 
-    nlohmann::ordered_json root_;
+    // The library's full header stays in the writer's own file: every
+    // command's file includes this one.
+    std::unique_ptr<nlohmann::ordered_json> root_;
     std::vector<nlohmann::ordered_json*> open_;
     std::string key_;
     bool has_key_ = false;
