@@ -2,12 +2,14 @@
 """Validates the JSON documents the companion's tests saved against the
 published schema of vtx_bridge --json.
 
-    validate_json.py SCHEMA DIRECTORY
+    validate_json.py [--all-invalid] SCHEMA DIRECTORY
 
 Every *.json file in DIRECTORY must be valid against SCHEMA, and every key it
 uses must be one the schema names: the schema lets readers meet new keys, but
 a key the program writes and the schema does not describe is a fault here.
 An empty DIRECTORY fails too: the tests saved nothing, so nothing was checked.
+With --all-invalid every file must be refused instead: a schema that lets
+these damaged documents through checks nothing.
 """
 import json
 import pathlib
@@ -39,25 +41,30 @@ def unknown_keys(document, known, where="$"):
 
 
 def main():
-    if len(sys.argv) != 3:
+    args = sys.argv[1:]
+    all_invalid = args[:1] == ["--all-invalid"]
+    args = args[1:] if all_invalid else args
+    if len(args) != 2:
         sys.exit(__doc__)
-    schema = json.loads(pathlib.Path(sys.argv[1]).read_text(encoding="utf-8"))
+    schema = json.loads(pathlib.Path(args[0]).read_text(encoding="utf-8"))
     jsonschema.Draft7Validator.check_schema(schema)
     validator = jsonschema.Draft7Validator(schema)
     known = schema_keys(schema, set())
-    paths = sorted(pathlib.Path(sys.argv[2]).glob("*.json"))
+    paths = sorted(pathlib.Path(args[1]).glob("*.json"))
     if not paths:
-        sys.exit(f"no JSON documents in {sys.argv[2]}")
+        sys.exit(f"no JSON documents in {args[1]}")
     faults = 0
     for path in paths:
         document = json.loads(path.read_text(encoding="utf-8"))
         errors = [f"{'/'.join(map(str, e.absolute_path)) or '$'}: {e.message[:300]}"
                   for e in validator.iter_errors(document)]
         errors += unknown_keys(document, known)
-        for error in errors:
+        if all_invalid and not errors:
+            print(f"{path.name}: valid, but it is damaged")
+        for error in [] if all_invalid else errors:
             print(f"{path.name}: {error}")
-        faults += bool(errors)
-    print(f"{len(paths)} documents, {faults} not valid")
+        faults += bool(errors) != all_invalid
+    print(f"{len(paths)} documents, {faults} judged wrongly")
     sys.exit(1 if faults else 0)
 
 
