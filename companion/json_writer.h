@@ -26,7 +26,8 @@ class JsonWriter {
     void end_object();
     void begin_array();
     void end_array();
-    // The key of the next value; only inside an object.
+    // The key of the next value; only inside an object. A key written twice
+    // keeps its first place and takes the later value.
     void key(std::string_view name);
 
     void string(std::string_view bytes);
@@ -42,8 +43,9 @@ class JsonWriter {
         put(value);
     }
 
-    // The document, with a line end after the outermost value. Throws what
-    // the library throws (memory); commands catch it at their boundary.
+    // The document, with a line end after the outermost value; empty while
+    // a container is still open. Throws what the library throws (memory);
+    // commands catch it at their boundary.
     std::string text() const;
 
   private:
