@@ -5,6 +5,9 @@
 #include "companion/cli.h"
 #include "companion/commands.h"
 #include "companion/output.h"
+#include "companion/text.h"
+#include "device/platform/trace_platform.h"
+#include "tools/outfile/growing_file.h"
 
 namespace vtx::companion {
 
@@ -107,11 +110,44 @@ int dispatch(const Output& output) {
     return run_pack_params(output);
 }
 
+class TraceFile : public TraceSink {
+  public:
+    outfile::GrowingFile file;
+    void line(const std::string& text) override { file.append(text + "\n"); }
+};
+
+// The command with every platform call traced to the --trace file, which
+// replaces an old one only once the command is done.
+int dispatch_traced(const Output& output, int argc, char** argv) {
+    const std::string& path = output.invocation->trace_path;
+    TraceFile trace;
+    std::string reason;
+    if (!trace.file.open(path, reason))
+        return finish_early(output, EXIT_FAILED,
+                            "cannot write the trace " + printable(path) + ": " + reason);
+    TraceHeader header{output.invocation->program, bridge_version(), {}};
+    for (int i = 1; i < argc; ++i)
+        header.arguments.push_back(argv[i]);
+    Platform& inner = platform();
+    int code;
+    {
+        TracePlatform traced(inner, trace, header);
+        platform_install(&traced);
+        code = dispatch(output);
+        platform_install(&inner);
+    }
+    if (!trace.file.finish(reason)) {
+        say_error(output, "cannot write the trace " + printable(path) + ": " + reason);
+        return code == EXIT_DONE ? EXIT_FAILED : code;
+    }
+    return code;
+}
+
 }  // namespace
 
 void print_global_help(std::FILE* out, const char* program) {
     std::fprintf(out,
-                 "Usage: %s [--json] COMMAND [ARGUMENTS]\n"
+                 "Usage: %s [--json] [--trace FILE] COMMAND [ARGUMENTS]\n"
                  "       %s --help | --version | help COMMAND | COMMAND --help\n"
                  "\n"
                  "The companion of vtx_fwupdate: looks at bridges and update files. It\n"
@@ -127,6 +163,8 @@ void print_global_help(std::FILE* out, const char* program) {
                  "  --json     one JSON document on standard output (docs/vtx_bridge.md)\n"
                  "  --help     this text; COMMAND --help for one command\n"
                  "  --version  the program's version\n"
+                 "  --trace FILE  every command sent to a device, one line each, in FILE\n"
+                 "             (docs/trace.md)\n"
                  "\n"
                  "Exit codes: 0 done, 1 failure, 2 no bridge found, 64 usage error.\n");
 }
@@ -146,6 +184,8 @@ int bridge_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
         return show_help(output, invocation.operands.empty() ? "" : invocation.operands[0]);
     if (invocation.help)
         return show_help(output, invocation.command);
+    if (!invocation.trace_path.empty())
+        return dispatch_traced(output, argc, argv);
     return dispatch(output);
 }
 

@@ -103,6 +103,8 @@ int take_argument(int argc, char** argv, int& i, Invocation& invocation, std::st
     int taken = take_value(argc, argv, i, "--raw", invocation.raw_path);
     if (taken == 0)
         taken = take_value(argc, argv, i, "--type", invocation.type);
+    if (taken == 0)
+        taken = take_value(argc, argv, i, "--trace", invocation.trace_path);
     if (taken < 0) {
         error = arg + " needs a value";
         return EXIT_USAGE;
