@@ -62,6 +62,19 @@ const CommandHelp COMMAND_HELP[] = {
      "\n"
      "Exit codes: 0 written, 1 the update tool would refuse CFG, or OUT cannot\n"
      "be written.\n"},
+    {"save-firmware", "save-firmware [--json] [PATH] [OUT]",
+     "Saves the firmware the bridge runs as an image file that vtx_fwupdate takes\n"
+     "back: the image header from the header block, then the lead region and the\n"
+     "body where the header places them, read through the read window with read\n"
+     "commands only. The payload read back must match the header's CRC-32, or\n"
+     "nothing is written. OUT defaults to fw_vX.Y.Z.mmddyy.bin in the current\n"
+     "directory, named from the bridge's version reply; PATH defaults to the first\n"
+     "bridge (give \"\" for it when naming OUT). An existing OUT is replaced whole.\n"
+     "A bridge in its rescue firmware, or an image whose CRC covers the bytes the\n"
+     "bridge keeps its parameters in, is refused.\n"
+     "\n"
+     "Exit codes: 0 saved, 1 refused, a read failed, the CRC does not match or OUT\n"
+     "cannot be written, 2 no bridge.\n"},
 };
 
 const CommandHelp* help_of(const std::string& name) {
@@ -107,6 +120,8 @@ int dispatch(const Output& output) {
         return run_params(output);
     if (command == "check")
         return run_check(output);
+    if (command == "save-firmware")
+        return run_save_firmware(output);
     return run_pack_params(output);
 }
 
