@@ -164,10 +164,11 @@ void write_result(const Output& output, const std::string& path, const std::stri
     const ImageHeader& h = image.header;
     if (!output.json()) {
         say(output,
-            "Saved the firmware of %s, version %s of %s, to %s: %zu bytes, payload CRC-32 %s "
+            "Saved the firmware of %s, version %s of %s, to %s: %s bytes, payload CRC-32 %s "
             "verified.\n",
             printable(path).c_str(), version.version.c_str(), version.date.c_str(),
-            printable(out).c_str(), image.file.size(), hex32(image.crc).c_str());
+            printable(out).c_str(), std::to_string(image.file.size()).c_str(),
+            hex32(image.crc).c_str());
         return;
     }
     JsonWriter json;

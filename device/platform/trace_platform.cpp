@@ -54,7 +54,8 @@ std::string direction_of(const ScsiCommand& command) {
 
 std::string quoted(const std::string& text) {
     std::string word(1, '"');
-    word += trace_word(text);
+    if (!text.empty())
+        word += trace_word(text);
     word += '"';
     return word;
 }
