@@ -89,17 +89,26 @@ TEST(SaveFirmware, WhatCannotBeSavedFaithfullyIsRefusedAndNothingIsWritten) {
     }
 }
 
-// The --trace file of a vtx_bridge command holds one line for each command
-// the bridge saw, and the command's own output is unchanged.
+// The document of a saved firmware, and the --trace file of a vtx_bridge
+// command: one line for each command the bridge saw, the command's own
+// output unchanged.
 TEST(SaveFirmware, TraceOptionRecordsEveryCommandOfTheCommand) {
     SimInstalled sim;
     TempDir dir;
     add_running_bridge(sim.sim(), sim::BridgeConfig{}, {1, 2, 3, 0, 20240115});
     std::string out = dir.file("saved.bin");
-    BridgeRun plain = run_bridge({"save-firmware", "", out});
+    BridgeRun plain = run_bridge({"save-firmware", "--json", "", out});
+    // The keys docs/vtx_bridge.md gives, in its order.
+    json::Value doc = json_of(plain);
+    EXPECT_EQ(doc.keys(),
+              (std::vector<std::string>{"schema", "program", "version", "command", "path", "output",
+                                        "firmware_version", "build_date", "size", "lead", "body",
+                                        "payload", "status", "exit_code"}));
+    EXPECT_EQ(doc["payload"].keys(), (std::vector<std::string>{"offset", "length", "crc"}));
+    EXPECT_EQ(doc["size"].u64(), read_file(out).size());
     sim->clear_trace();
     std::string trace = dir.file("bridge.trace");
-    BridgeRun traced = run_bridge({"--trace", trace, "save-firmware", "", out});
+    BridgeRun traced = run_bridge({"--trace", trace, "--json", "save-firmware", "", out});
     ASSERT_EQ(traced.code, 0) << traced.err;
     EXPECT_EQ(traced.out, plain.out);
     std::string text = read_text(trace);
