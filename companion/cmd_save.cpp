@@ -67,8 +67,8 @@ bool plan_layout(SavedImage& image, std::string& message) {
     }
     uint64_t payload_end = uint64_t(h.payload_offset) + h.payload_length;
     uint64_t size = std::max<uint64_t>(h.lead_length, round_up(payload_end));
-    if (h.payload_offset >= 0x80000000u || size > SAVE_SIZE_LIMIT ||
-        !fw_layout_fits(h, uint32_t(size))) {
+    if (h.lead_length < IMAGE_LEAD_BLOCK || h.payload_offset >= 0x80000000u ||
+        size > SAVE_SIZE_LIMIT || !fw_layout_fits(h, uint32_t(size))) {
         message =
             "the image header on the bridge gives a layout no download writes "
             "(lead " +

@@ -54,6 +54,14 @@ TEST(SaveFirmware, WhatCannotBeSavedFaithfullyIsRefusedAndNothingIsWritten) {
         {"a payload longer than any flash",
          [](sim::SimPlatform&, sim::Bridge& bridge) { set_header_word(bridge, 24, 0xFFFFF000); },
          true, "layout"},
+        {"no lead region to hold the header",
+         [](sim::SimPlatform&, sim::Bridge& bridge) {
+             set_header_word(bridge, 48, 0);
+             set_header_word(bridge, 28, 0);
+             set_header_word(bridge, 24, 0);
+             set_header_word(bridge, 20, 0);
+         },
+         true, "layout"},
         {"a lead region that is not whole units",
          [](sim::SimPlatform&, sim::Bridge& bridge) { set_header_word(bridge, 48, 6144); }, true,
          "layout"},

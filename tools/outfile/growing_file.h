@@ -18,7 +18,8 @@ class GrowingFile {
     GrowingFile& operator=(const GrowingFile&) = delete;
 
     // Creates the new file beside `path`. An existing `path` that is not a
-    // regular file is refused. False with a short reason in `error`.
+    // regular file is refused; a link there is replaced by the file, not
+    // followed. False with a short reason in `error`.
     bool open(const std::string& path, std::string& error);
     // Appends; a failure is kept and reported by finish().
     void append(const std::string& text);
