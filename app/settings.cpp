@@ -93,7 +93,7 @@ void apply_arguments(int argc, char** argv, RunPaths& paths) {
 }  // namespace
 
 int ini_read_value(const std::string& path, const char* key, std::string& value) {
-    File file(std::fopen(path.c_str(), "r"));
+    File file(open_regular_file(path.c_str(), "r"));
     if (!file)
         return -1;
 

@@ -61,13 +61,19 @@ bool app_start(int argc, char** argv, const Console& console, StartResult& resul
         return false;
     print_banner(result.paths, console);
 
-    // Only the elevated instance goes on to the device; this one ends at once,
-    // whatever became of the request.
+    // Only the elevated instance goes on to the device. This one ends with
+    // what the platform reports: 0 on Windows, the elevated run's own exit
+    // code on Linux, 1 when no elevated instance could be started at all.
     if (!platform().is_elevated()) {
         console_out(console, "[INFO] Not running as administrator, re-launching...\n");
         console_flush(console);
-        platform().relaunch_elevated(argc, argv);
-        result.exit_code = 0;
+        std::string failure;
+        result.exit_code = platform().relaunch_elevated(argc, argv, failure);
+        if (result.exit_code < 0) {
+            console_err(console, "[ERROR] Cannot start the elevated instance: %s\n",
+                        failure.c_str());
+            result.exit_code = 1;
+        }
         return false;
     }
     console_out(console, "[INFO] Running as administrator\n");

@@ -12,12 +12,24 @@ namespace {
 
 // The engine opens the bridge itself, by its path, and draws no progress of
 // its own: the bar follows its counters while it runs.
-int run_update(const FoundBridge& bridge, const RunPaths& paths, const Console& console) {
+int run_update(const FoundBridge& bridge, const RunPaths& paths, const Console& console,
+               std::string& found_path) {
     fw_reset_progress();
     ProgressBar bar(console);
     return fw_update(bridge.path.c_str(), paths.bin->c_str(), paths.rescuebin->c_str(),
                      paths.cfg ? paths.cfg->c_str() : nullptr,
-                     paths.led ? paths.led->c_str() : nullptr);
+                     paths.led ? paths.led->c_str() : nullptr, &found_path);
+}
+
+// The entry the engine last found the bridge under, when the scan lists it;
+// otherwise the first: with another bridge on the bus, the first entry need
+// not be the one that was updated.
+const DeviceEntry& updated_entry(const DeviceEntry& first, const std::string& found_path) {
+    for (const DeviceEntry* entry = &first; entry; entry = entry->next) {
+        if (entry->path == found_path)
+            return *entry;
+    }
+    return first;
 }
 
 // The bridge restarted into its new firmware and may come back under
@@ -37,7 +49,8 @@ DeviceList wait_for_reconnect() {
 int app_update_run(FoundBridge& bridge, const RunPaths& paths, const Console& console) {
     console_out(console, "[INFO] Proceeding with firmware update...\n");
     bridge.device.reset();
-    int result = run_update(bridge, paths, console);
+    std::string found_path;
+    int result = run_update(bridge, paths, console, found_path);
     if (result != 0) {
         console_err(console, "[ERROR] Firmware update failed (ret=%d, last_error=%d)\n", result,
                     fw_get_last_error());
@@ -53,7 +66,7 @@ int app_update_run(FoundBridge& bridge, const RunPaths& paths, const Console& co
         return 0;
     }
     bridge.list = std::move(found);
-    bridge.path = device_path_text(bridge.list->path);
+    bridge.path = device_path_text(updated_entry(*bridge.list, found_path).path);
     console_out(console, "[INFO] Device reconnected: %s\n", bridge.path.c_str());
     bridge.device.reset(dev_open(bridge.path.c_str()));
     if (!bridge.device) {

@@ -204,10 +204,11 @@ void check_params(FileReport& report) {
     if (facts.entries.empty())
         report.problem("no-parameters",
                        "not one line sets a parameter: the update tool refuses the file");
-    if (facts.encoded_size > PARAMETER_AREA_SIZE)
+    if (!param_records_fit(facts.encoded_size))
         report.problem("area-overflow",
                        "the parameters need " + std::to_string(facts.encoded_size) +
-                           " bytes; the area holds " + std::to_string(PARAMETER_AREA_SIZE));
+                           " bytes; the area holds " + std::to_string(PARAMETER_RECORDS_MAX) +
+                           " and the 0 after them");
 }
 
 }  // namespace vtx::companion

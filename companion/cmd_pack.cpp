@@ -23,10 +23,10 @@ int pack(const std::string& cfg, std::vector<ParameterEntry>& entries, std::vect
         return EXIT_FAILED;
     }
     uint32_t size = param_encoded_size(entries.data(), int(entries.size()));
-    if (size > PARAMETER_AREA_SIZE ||
+    if (!param_records_fit(size) ||
         param_pack_area(entries.data(), int(entries.size()), area.data()) != 0) {
         message = "the parameters need " + std::to_string(size) + " bytes; the area holds " +
-                  std::to_string(PARAMETER_AREA_SIZE);
+                  std::to_string(PARAMETER_RECORDS_MAX) + " and the 0 after them";
         return EXIT_FAILED;
     }
     return EXIT_DONE;

@@ -2,16 +2,14 @@
 
 #include <new>
 
+#include "device/buffer_seam.h"
+
 namespace vtx {
 
-namespace {
-long fail_countdown = 0;
-long allocations = 0;
-}  // namespace
+BufferAllocGate buffer_alloc_gate = nullptr;
 
 bool buffer_alloc(Buffer& buffer, size_t size) {
-    ++allocations;
-    if (fail_countdown > 0 && --fail_countdown == 0) {
+    if (buffer_alloc_gate != nullptr && !buffer_alloc_gate()) {
         buffer.clear();
         return false;
     }
@@ -24,12 +22,17 @@ bool buffer_alloc(Buffer& buffer, size_t size) {
     return true;
 }
 
-void buffer_fail_allocation(long n) {
-    fail_countdown = n;
-}
-
-long buffer_allocation_count() {
-    return allocations;
+bool buffer_alloc_scratch(ScratchBuffer& buffer, size_t size) {
+    buffer.bytes_.reset();
+    buffer.size_ = 0;
+    if (buffer_alloc_gate != nullptr && !buffer_alloc_gate())
+        return false;
+    // Default-initialised: the bytes are not cleared.
+    buffer.bytes_.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+    if (!buffer.bytes_)
+        return false;
+    buffer.size_ = size;
+    return true;
 }
 
 }  // namespace vtx

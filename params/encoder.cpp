@@ -92,6 +92,10 @@ void write_data(const ParameterEntry& entry, const ParameterDef& def, uint8_t* o
 
 }  // namespace
 
+bool param_records_fit(uint32_t encoded_size) {
+    return encoded_size <= PARAMETER_RECORDS_MAX;
+}
+
 uint32_t param_encoded_size(const ParameterEntry* entries, int count) {
     uint64_t total = 0;
     for (int i = 0; i < count; ++i) {
@@ -111,7 +115,7 @@ int param_pack_area(const ParameterEntry* entries, int count, uint8_t* area) {
         uint32_t record = 1 + data_length(entries[i], *def);
         // Records are whole and in order, or not at all: the bridge would
         // read a cut record as garbage.
-        if (record > PARAMETER_AREA_SIZE - position)
+        if (record > PARAMETER_RECORDS_MAX - position)
             return -1;
         area[position] = def->id;
         write_data(entries[i], *def, area + position + 1);

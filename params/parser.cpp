@@ -296,7 +296,7 @@ int param_load_file(const char* path, std::vector<ParameterEntry>& entries) {
     entries.clear();
     if (path == nullptr)
         return -1;
-    File file(std::fopen(path, "r"));
+    File file(open_regular_file(path, "r"));
     if (!file)
         return -1;
     int limit = param_count_lines(file.get());

@@ -81,7 +81,7 @@ int param_apply_file(DeviceHandle* handle, const char* path, uint8_t validate_on
     int count = int(entries.size());
     // Checked in the validation run as well: a file the area cannot hold
     // stops the update before its first write.
-    if (param_encoded_size(entries.data(), count) > PARAMETER_AREA_SIZE)
+    if (!param_records_fit(param_encoded_size(entries.data(), count)))
         return -1;
     if (validate_only != 0)
         return 0;

@@ -19,7 +19,8 @@ int param_read_area(DeviceHandle* handle, uint8_t* destination, uint32_t length)
 int param_write_area(DeviceHandle* handle, const uint8_t* area, uint32_t length);
 // Loads and checks the parameter file at `path` and, unless `validate_only`,
 // programs it. An absent or empty path is 0 with nothing done. A file whose
-// records need more than the area holds is refused with -1 in both modes, so
+// records do not fit the area with the 0 after them is refused with -1 in
+// both modes, so
 // the validation run stops an update before anything is written.
 int param_apply_file(DeviceHandle* handle, const char* path, uint8_t validate_only);
 

@@ -2,8 +2,8 @@
 # The whole test run: installs what is missing, builds the native Debug build
 # (with AddressSanitizer and UndefinedBehaviorSanitizer), the Release build and
 # the Windows cross-build, runs every test (the Windows ones under Wine), the
-# packages' check, the VM rig, and the formatting check. Ends with one line
-# "tests: N passed, N failed".
+# packages' check, the VM rig, the link-graph check and the formatting check.
+# Ends with one line "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -57,6 +57,10 @@ if [ -n "$vm" ]; then
 fi
 [ "$status" -eq 0 ] || { [ -n "$vm" ] && [ "${vm#* }" -ne 0 ]; } || note "VM rig" 1
 rm -f "$log"
+
+echo "== layers"
+scripts/check-layers.sh build/linux-release
+note "layers" $?
 
 echo "== format"
 scripts/format.sh --check

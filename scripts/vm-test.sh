@@ -3,8 +3,12 @@
 # inside a QEMU guest whose kernel sees the simulated bridge as a real USB
 # mass-storage device (tests/vm, docs/vm-rig.md).
 #
-#   scripts/vm-test.sh [BUILD_DIR]      (default: build/linux-release)
+#   scripts/vm-test.sh [BUILD_DIR [WINDOWS_BUILD_DIR]]
+#       (default: build/linux-release and build/windows)
 #
+# With a configured Windows build, the Windows scenarios run its programs
+# under the host's Wine in the guest; without one (or without Wine) they
+# report pending.
 # Installs what the rig needs when it can, fetches Debian's kernel into the
 # cache, builds the programs the guest runs, and boots the guest. Exits 0
 # with a "vm-test: skipped: <reason>" line when the machine cannot run it
@@ -14,6 +18,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build/linux-release}
+win_build=${2:-build/windows}
 skip() {
     echo "vm-test: skipped: $*"
     exit 0
@@ -56,7 +61,18 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j2 --target vtx_usbgadget vtx_vmprobe vtx_imagemaker vtx_fwupdate || exit 1
 
-tests/vm/run.sh --build-dir "$build"
+win_args=()
+if [ -f "$win_build/CMakeCache.txt" ]; then
+    if cmake --build "$win_build" -j2 --target vtx_fwupdate vtx_bridge vtx_vmprobe; then
+        win_args=(--windows-build "$win_build")
+    else
+        echo "vm-test: the Windows programs did not build: the Windows scenarios are pending"
+    fi
+else
+    echo "vm-test: no Windows build in $win_build: the Windows scenarios are pending"
+fi
+
+tests/vm/run.sh --build-dir "$build" "${win_args[@]}"
 status=$?
 [ $status -eq 2 ] && skip "the rig could not start (see above)"
 exit $status

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,6 +87,7 @@ struct DiskConfig {
 // One command as the platform saw it.
 struct TraceEntry {
     std::string device;  // the bridge's or disk's path at the time
+    std::string bridge;  // the bridge's name; "" for a disk or a handle that names none
     uint8_t cdb[16] = {};
     bool data_in = false;
     uint32_t length = 0;
@@ -138,6 +140,12 @@ class SimPlatform : public Platform {
     long command_count() const;
     long open_count() const;  // successful open_device calls
 
+    // Called before every command and before every pause, with the global
+    // index the next command gets: tests change the world there, at a step
+    // boundary of the tool (replace an image file, attach another bridge while
+    // the tool waits for a restart). Empty switches it off.
+    void set_command_hook(std::function<void(long index)> hook);
+
     // Faults.
     void add_fault(const CommandFault& fault);
     void clear_faults();
@@ -165,6 +173,8 @@ class SimPlatform : public Platform {
     void set_elevated(bool elevated);
     void set_terminal(bool terminal);
     const std::vector<std::vector<std::string>>& relaunch_requests() const;
+    // What a relaunch request gives back (0 until set; -1 with `failure`: not started).
+    void set_relaunch_result(int code, const std::string& failure = "");
 
     // State files: the devices, their configuration and their flash, in the
     // documented format of docs/simulator.md, closed by an end record with
@@ -191,7 +201,7 @@ class SimPlatform : public Platform {
     std::string executable_path() override;
     char path_separator() const override;
     bool is_elevated() override;
-    void relaunch_elevated(int argc, char** argv) override;
+    int relaunch_elevated(int argc, char** argv, std::string& failure) override;
     bool is_terminal(std::FILE* stream) override;
 
   private:

@@ -6,9 +6,13 @@
 
 #include "sim/sim_internal.h"
 #include "vtx/bytes.h"
+#include "vtx/record_writers.h"
 
 namespace vtx::sim {
 
+// The simulation's CRC is its own, byte at a time, on purpose: it shares no
+// code with the tool's folds, so the images it makes and the boot loader's
+// check hold the tool to the standard value instead of to itself.
 uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc) {
     static const std::array<uint32_t, 256> table = [] {
         std::array<uint32_t, 256> entries{};

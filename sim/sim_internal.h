@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -147,12 +148,15 @@ struct World {
     std::optional<long> power_loss_write;
     uint32_t power_loss_prefix = 0;
     long current_index = -1;  // the command being run
+    std::function<void(long)> command_hook;
 
     std::string executable_path = "C:\\vtx\\vtx_fwupdate.exe";
     char separator = '\\';
     bool elevated = true;
     bool terminal = false;
     std::vector<std::vector<std::string>> relaunches;
+    int relaunch_code = 0;
+    std::string relaunch_failure;
 
     Bridge::State& new_bridge(const BridgeConfig& config);
     // Brings back every bridge whose boot time has come.

@@ -106,6 +106,9 @@ long SimPlatform::open_count() const {
 void SimPlatform::add_fault(const CommandFault& fault) {
     state_->faults.push_back({fault, 0});
 }
+void SimPlatform::set_command_hook(std::function<void(long index)> hook) {
+    state_->command_hook = std::move(hook);
+}
 void SimPlatform::clear_faults() {
     state_->faults.clear();
 }
@@ -221,6 +224,8 @@ bool SimPlatform::is_usb(OsHandle handle) {
 // --- Time ----------------------------------------------------------------------
 
 void SimPlatform::pause_ms(unsigned milliseconds) {
+    if (state_->command_hook)
+        state_->command_hook(state_->command_count);
     if (state_->real_time)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     state_->now_ms += milliseconds;
@@ -269,11 +274,18 @@ bool SimPlatform::is_elevated() {
     return state_->elevated;
 }
 
-void SimPlatform::relaunch_elevated(int argc, char** argv) {
+void SimPlatform::set_relaunch_result(int code, const std::string& failure) {
+    state_->relaunch_code = code;
+    state_->relaunch_failure = failure;
+}
+
+int SimPlatform::relaunch_elevated(int argc, char** argv, std::string& failure) {
     std::vector<std::string> arguments;
     for (int i = 0; i < argc && argv; ++i)
         arguments.push_back(argv[i] ? argv[i] : "");
     state_->relaunches.push_back(arguments);
+    failure = state_->relaunch_failure;
+    return state_->relaunch_code;
 }
 
 bool SimPlatform::is_terminal(std::FILE*) {

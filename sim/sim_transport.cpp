@@ -73,7 +73,7 @@ bool injected_fault(detail::World& world, const ScsiCommand& command, const std:
 // Runs the command on the handle's device. `restarting` names the bridge
 // that restarts once the command has completed.
 Outcome run_on_device(detail::World& world, OsHandle handle, ScsiCommand& command,
-                      std::string& device, Bridge::State*& restarting) {
+                      std::string& device, std::string& bridge_name, Bridge::State*& restarting) {
     Outcome outcome;
     auto found = world.handles.find(handle);
     if (found == world.handles.end()) {
@@ -87,6 +87,7 @@ Outcome run_on_device(detail::World& world, OsHandle handle, ScsiCommand& comman
         return outcome;
     }
     Bridge::State* bridge = h.is_bridge ? world.bridge_states[h.index].get() : nullptr;
+    bridge_name = bridge ? bridge->config.name : "";
     // A handle belongs to one presence on the bus; after a restart or a
     // power loss the device it named is gone for good.
     if (bridge && bridge->presence != h.presence) {
@@ -149,6 +150,8 @@ bool detail::open_fault(World& world, const std::string& path, const std::string
 
 bool SimPlatform::pass_through(OsHandle handle, ScsiCommand& command) {
     State& world = *state_;
+    if (world.command_hook)
+        world.command_hook(world.command_count);
     world.tick();
     world.current_index = world.command_count++;
 
@@ -164,7 +167,7 @@ bool SimPlatform::pass_through(OsHandle handle, ScsiCommand& command) {
 
     Bridge::State* restarting = nullptr;
     command.scsi_status = 0;
-    Outcome outcome = run_on_device(world, handle, command, entry.device, restarting);
+    Outcome outcome = run_on_device(world, handle, command, entry.device, entry.bridge, restarting);
 
     entry.call_ok = outcome.platform_error == 0;
     if (entry.call_ok) {

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "device/bridge.h"
-#include "update/image.h"
 #include "vtx/buffer.h"
 #include "vtx/bytes.h"
 
@@ -15,14 +14,14 @@ constexpr int VERIFY_ATTEMPTS = 4;
 
 // One write-and-read-back cycle: 0, -1 for a mismatch, or the transport's code.
 int write_and_compare(DeviceHandle* handle, uint32_t address, const uint8_t* data, uint32_t length,
-                      Buffer& readback) {
+                      uint8_t* readback) {
     int result = flash_write(handle, address, data, length);
     if (result != 0)
         return result;
-    result = dev_memory_read(handle, read_window(address), readback.data(), length);
+    result = dev_memory_read(handle, read_window(address), readback, length);
     if (result != 0)
         return result;
-    if (length != 0 && std::memcmp(readback.data(), data, length) != 0)
+    if (length != 0 && std::memcmp(readback, data, length) != 0)
         return -1;
     return 0;
 }
@@ -53,33 +52,19 @@ int flash_write(DeviceHandle* handle, uint32_t address, const uint8_t* data, uin
 
 int flash_write_verify(DeviceHandle* handle, uint32_t address, const uint8_t* data,
                        uint32_t length) {
-    Buffer readback;
-    if (!buffer_alloc(readback, length))
+    // Each read-back fills the whole buffer before it is compared.
+    ScratchBuffer readback;
+    if (!buffer_alloc_scratch(readback, length))
         return -1;
     // No erase and no pause between attempts: each one rewrites the whole
     // range and reads it back.
     int result = -1;
     for (int attempt = 0; attempt < VERIFY_ATTEMPTS; ++attempt) {
-        result = write_and_compare(handle, address, data, length, readback);
+        result = write_and_compare(handle, address, data, length, readback.data());
         if (result == 0)
             break;
     }
     return result;
-}
-
-int flash_write_header_block(DeviceHandle* handle, const char* image_path) {
-    Buffer block;
-    if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
-        return -1;
-    int result =
-        dev_memory_read(handle, read_window(HEADER_BLOCK_ADDRESS), block.data(), HEADER_BLOCK_SIZE);
-    if (result != 0)
-        return result;
-    // The image's header replaces the lower half; the bridge's parameters in
-    // the upper half go back as they came.
-    if (fw_read_header(image_path, block.data()) != 0)
-        return -1;
-    return flash_write_verify(handle, HEADER_BLOCK_ADDRESS, block.data(), HEADER_BLOCK_SIZE);
 }
 
 }  // namespace vtx

@@ -1,5 +1,5 @@
-// Flash access: writes in whole 4096-byte units, write-and-verify through the
-// read window, and the rewrite of the header block's image half.
+// Flash access: writes in whole 4096-byte units and write-and-verify through
+// the read window.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,5 @@ namespace vtx {
 int flash_write(DeviceHandle* handle, uint32_t address, const uint8_t* data, uint32_t length);
 int flash_write_verify(DeviceHandle* handle, uint32_t address, const uint8_t* data,
                        uint32_t length);
-int flash_write_header_block(DeviceHandle* handle, const char* image_path);
 
 }  // namespace vtx

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "device/bridge.h"
+#include "update/bridge_match.h"
 #include "vtx/buffer.h"
 #include "vtx/bytes.h"
 #include "vtx/file.h"
@@ -13,43 +14,24 @@ namespace vtx {
 
 namespace {
 
-// Built on the first CRC computation and kept for the rest of the run. Table 0
-// is the classic byte-wise table; table k gives the CRC of a byte followed by
-// k zero bytes, so sixteen bytes fold in one step. The payload is checked
-// several times per update, and byte at a time that check alone took half the
-// time the bus needs for the same update.
-constexpr int CRC_SLICES = 16;
-uint32_t crc_table[CRC_SLICES][256];
-bool crc_table_built = false;
+// The payload is read this much at a time, a flash chunk's largest size; the
+// leading block goes through the same buffer first.
+constexpr size_t PAYLOAD_PIECE = 65536;
+static_assert(PAYLOAD_PIECE >= IMAGE_LEAD_BLOCK);
 
-void build_crc_table() {
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t value = i;
-        for (int round = 0; round < 8; ++round) {
-            value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
-        }
-        crc_table[0][i] = value;
-    }
-    for (uint32_t i = 0; i < 256; ++i) {
-        for (int k = 1; k < CRC_SLICES; ++k) {
-            uint32_t previous = crc_table[k - 1][i];
-            crc_table[k][i] = (previous >> 8) ^ crc_table[0][previous & 0xFF];
-        }
-    }
-    crc_table_built = true;
-}
-
-// The payload's CRC, read in 4096-byte pieces through the leading block's
-// buffer so that the reader's memory does not grow with the image.
-int fold_payload(std::FILE* file, uint32_t length, Buffer& buffer, uint32_t* crc) {
+// The payload's CRC, read in pieces as large as the buffer (a flash chunk's
+// worth): the reader's memory does not grow with the image, and an update,
+// which reads each payload several times, makes a sixteenth of the reads that
+// 4096-byte pieces took.
+int fold_payload(std::FILE* file, uint32_t length, ScratchBuffer& buffer, uint32_t* crc) {
     uint32_t remaining = length;
     *crc = 0;
     while (remaining != 0) {
-        uint32_t n = remaining < IMAGE_LEAD_BLOCK ? remaining : IMAGE_LEAD_BLOCK;
+        size_t n = remaining < buffer.size() ? remaining : buffer.size();
         if (std::fread(buffer.data(), 1, n, file) != n)
             return -1;
         *crc = crc32_update(*crc, buffer.data(), n);
-        remaining -= n;
+        remaining -= uint32_t(n);
     }
     return 0;
 }
@@ -85,63 +67,16 @@ bool slot_rule_met(const ImageHeader& header, uint32_t chip_id, bool rescue_slot
     return header.signature == MODE_MAIN && header.image_type == IMAGE_TYPE_RESCUE_IN_MAIN;
 }
 
-// chip_id and chip_rev of the bridge. 0, -1 (identity or memory), or the code
-// of the chip id read.
-int read_chip_identity(DeviceHandle* handle, uint32_t* chip_id, uint32_t* chip_rev) {
-    Buffer inquiry;
-    if (!buffer_alloc(inquiry, INQUIRY_LENGTH))
-        return -1;
-    if (dev_inquiry(handle, inquiry.data(), INQUIRY_LENGTH) != 0)
-        return -1;
-    int family = chip_family_from_revision(inquiry.data());
-    if (family == 2)
-        family = chip_family_from_model(inquiry.data());
-    if (family == 2)
-        return -1;
-    ChipRegisters registers = chip_registers(family);
-
-    // A revision that cannot be read counts as revision 0; only the id
-    // decides whether the bridge answers at all.
-    uint8_t reply[4] = {};
-    *chip_rev =
-        dev_memory_read(handle, registers.revision, reply, 4) == 0 ? load_le32(reply) >> 16 : 0;
-    std::memset(reply, 0, sizeof reply);
-    int result = dev_memory_read(handle, registers.id, reply, 4);
-    if (result != 0)
-        return result;
-    *chip_id = load_le32(reply);
-    return 0;
-}
-
 }  // namespace
-
-uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length) {
-    if (!crc_table_built)
-        build_crc_table();
-    crc = ~crc;
-    for (; length >= CRC_SLICES; data += CRC_SLICES, length -= CRC_SLICES) {
-        uint32_t next = 0;
-        for (int word = 0; word < CRC_SLICES / 4; ++word) {
-            uint32_t v = load_le32(data + 4 * word) ^ (word == 0 ? crc : 0);
-            int k = CRC_SLICES - 1 - 4 * word;
-            next ^= crc_table[k][v & 0xFF] ^ crc_table[k - 1][(v >> 8) & 0xFF] ^
-                    crc_table[k - 2][(v >> 16) & 0xFF] ^ crc_table[k - 3][v >> 24];
-        }
-        crc = next;
-    }
-    for (; length > 0; ++data, --length)
-        crc = crc_table[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
 
 int fw_read_header(const char* path, uint8_t* header) {
     if (path == nullptr)
         return -1;
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
-    Buffer buffer;
-    if (!buffer_alloc(buffer, IMAGE_LEAD_BLOCK))
+    ScratchBuffer buffer;
+    if (!buffer_alloc_scratch(buffer, PAYLOAD_PIECE))
         return -1;
     if (std::fread(buffer.data(), 1, IMAGE_LEAD_BLOCK, file.get()) != IMAGE_LEAD_BLOCK)
         return -1;
@@ -166,12 +101,15 @@ int fw_read_header(const char* path, uint8_t* header) {
 int32_t fw_file_size(const char* path) {
     if (path == nullptr)
         return -1;
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
         return -1;
-    return static_cast<int32_t>(std::ftell(file.get()));
+    // A size the signed 32-bit counters cannot hold is no size at all: cut to
+    // 32 bits, a file of 4 GiB and some would pass for a small one.
+    long size = std::ftell(file.get());
+    return size < 0 || size > INT32_MAX ? -1 : int32_t(size);
 }
 
 int fw_expected_variant(uint32_t chip_id, uint32_t chip_rev) {
@@ -186,6 +124,8 @@ int fw_expected_variant(uint32_t chip_id, uint32_t chip_rev) {
 }
 
 bool fw_layout_fits(const ImageHeader& header, uint32_t file_size) {
+    if (!fw_body_clear_of_header_block(header, file_size))
+        return false;
     if (header.lead_offset != 0)
         return false;
     if (header.body_offset != header.lead_length)
@@ -197,25 +137,29 @@ bool fw_layout_fits(const ImageHeader& header, uint32_t file_size) {
     return (file_size - header.lead_length) % FLASH_UNIT == 0;
 }
 
-bool fw_image_spans(const char* path, ImageSpans* spans) {
-    if (path == nullptr || spans == nullptr)
+bool fw_body_clear_of_header_block(const ImageHeader& header, uint32_t file_size) {
+    if (file_size < header.lead_length)
         return false;
-    File file(std::fopen(path, "rb"));
-    uint8_t bytes[IMAGE_HEADER_SIZE];
-    if (!file || std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
+    const uint64_t body_end = uint64_t(header.body_address) + (file_size - header.lead_length);
+    const uint64_t lead_end = uint64_t(header.lead_address) + header.lead_length;
+    if (body_end > ADDRESS_SPACE_END || lead_end > ADDRESS_SPACE_END)
         return false;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0)
-        return false;
-    long size = std::ftell(file.get());
-    ImageHeader header = image_header_from_bytes(bytes);
-    if (size < 0 || uint64_t(size) < header.lead_length)
-        return false;
-    spans->lead = {header.lead_address, header.lead_length};
-    spans->body = {header.body_address, uint64_t(size) - header.lead_length};
-    return true;
+    // The bridge boots from the header block; a body over it would leave
+    // neither an image header nor the parameters there.
+    return body_end <= HEADER_BLOCK_ADDRESS || header.body_address >= HEADER_BLOCK_END ||
+           body_end == header.body_address;
 }
 
-int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot) {
+ImageSpans fw_image_spans(const ValidatedImage& image) {
+    ImageHeader header = image_header_from_bytes(image.header);
+    ImageSpans spans;
+    spans.lead = {header.lead_address, header.lead_length};
+    spans.body = {header.body_address,
+                  image.size >= header.lead_length ? image.size - header.lead_length : 0};
+    return spans;
+}
+
+int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot, ValidatedImage* kept) {
     // Everything the file alone can tell comes first, so a damaged or
     // misshapen image sends nothing to the bridge.
     uint8_t bytes[IMAGE_HEADER_SIZE] = {};
@@ -226,16 +170,22 @@ int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot) {
     if (size < 0 || !fw_layout_fits(header, static_cast<uint32_t>(size)))
         return -1;
 
-    uint32_t chip_id = 0;
-    uint32_t chip_rev = 0;
-    int result = read_chip_identity(handle, &chip_id, &chip_rev);
+    ChipIdentity chip;
+    int result = fw_read_chip(handle, &chip);
     if (result != 0)
         return result;
 
-    int expected = fw_expected_variant(chip_id, chip_rev);
+    int expected = fw_expected_variant(chip.chip_id, chip.chip_rev);
     if (expected < 0 || header.chip_variant != expected)
         return -1;
-    return slot_rule_met(header, chip_id, rescue_slot) ? 0 : -1;
+    if (!slot_rule_met(header, chip.chip_id, rescue_slot))
+        return -1;
+    if (kept) {
+        std::memcpy(kept->header, bytes, IMAGE_HEADER_SIZE);
+        kept->size = uint32_t(size);
+        kept->path = path;
+    }
+    return 0;
 }
 
 }  // namespace vtx

@@ -1,6 +1,7 @@
 #include "update/led.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "device/bridge.h"
@@ -41,7 +42,7 @@ bool led_range_allowed(uint32_t flash_address, uint32_t total) {
 int led_check_image(const char* path, uint8_t* header64) {
     if (!path || !header64)
         return -1;
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     if (std::fread(header64, 1, LED_HEADER_SIZE, file.get()) != LED_HEADER_SIZE)
@@ -52,19 +53,20 @@ int led_check_image(const char* path, uint8_t* header64) {
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
         return -1;
     long size = std::ftell(file.get());
-    uint32_t total = header.length_a + header.length_b;
-    if (size < 0 || static_cast<unsigned long>(size) != total)
+    // The two lengths are added without wrapping, and the sum must fit the
+    // signed progress counter it is added to.
+    uint64_t total = uint64_t(header.length_a) + header.length_b;
+    if (size < 0 || static_cast<uint64_t>(size) != total || total > uint64_t(INT32_MAX))
         return -1;
-    return led_range_allowed(header.flash_address, total) ? 0 : -1;
+    return led_range_allowed(header.flash_address, uint32_t(total)) ? 0 : -1;
 }
 
-bool led_clear_of_images(const uint8_t* header64, const char* bin_path, const char* rescue_path) {
+bool led_clear_of_images(const uint8_t* header64, const ValidatedImage& bin,
+                         const ValidatedImage& rescue) {
     LedImageHeader header = led_header_from_bytes(header64);
     FlashSpan blocks = led_blocks(header.flash_address, header.length_a + header.length_b);
-    for (const char* path : {bin_path, rescue_path}) {
-        ImageSpans spans;
-        if (!fw_image_spans(path, &spans))
-            return false;
+    for (const ValidatedImage* image : {&bin, &rescue}) {
+        ImageSpans spans = fw_image_spans(*image);
         if (overlaps(blocks, spans.lead) || overlaps(blocks, spans.body))
             return false;
     }
@@ -81,15 +83,17 @@ int32_t led_image_size(const char* path) {
     return int32_t(header.length_a + header.length_b);
 }
 
-int led_download(DeviceHandle* handle, const char* path) {
+int led_download(DeviceHandle* handle, const char* path, const uint8_t* expected_header64) {
     uint8_t header_bytes[LED_HEADER_SIZE] = {};
     int result = led_check_image(path, header_bytes);
     if (result != 0)
         return result;
+    if (expected_header64 && std::memcmp(header_bytes, expected_header64, LED_HEADER_SIZE) != 0)
+        return -1;
     LedImageHeader header = led_header_from_bytes(header_bytes);
     uint32_t total = header.length_a + header.length_b;
 
-    File file(std::fopen(path, "rb"));
+    File file(open_regular_file(path, "rb"));
     if (!file)
         return -1;
     Buffer block;

@@ -4,6 +4,8 @@
 #include "device/discovery.h"
 #include "device/platform/platform.h"
 #include "update/flash.h"
+#include "update/header_block.h"
+#include "vtx/buffer.h"
 
 namespace vtx {
 
@@ -11,42 +13,78 @@ namespace {
 
 constexpr unsigned POLL_PAUSE_MS = 1000;
 
-// One look at the bus: every listed bridge is opened and asked for its
-// identity word. The bridge with our word is left open in the slot; every
-// other one is closed again. The device path is no guide, since the bridge may
-// come back under another drive number or letter.
-bool find_by_identity(DeviceHandle** slot, uint32_t identity) {
-    DeviceEntry* list = dev_scan();
-    if (!list)
+enum class Look { kNone, kFound, kTwins };
+
+// The bridge that was validated, holding the header block as it was just
+// written: a second bridge with the same identity word, chip and INQUIRY
+// identity still holds a block of its own (its parameters, if not its image
+// header).
+bool is_ours(DeviceHandle* probe, const ValidatedBridge& bridge, const Buffer& block) {
+    if (!fw_is_validated_bridge(probe, bridge))
         return false;
-    bool found = false;
-    for (DeviceEntry* entry = list; entry && !found; entry = entry->next) {
+    Buffer now;
+    if (!buffer_alloc(now, HEADER_BLOCK_SIZE))
+        return false;
+    return dev_memory_read(probe, read_window(HEADER_BLOCK_ADDRESS), now.data(),
+                           HEADER_BLOCK_SIZE) == 0 &&
+           now == block;
+}
+
+// One look at the bus: every listed bridge is opened and asked. Ours is left
+// open in the slot and every other one closed again. Two that both answer as
+// ours are never guessed between.
+Look look_once(DeviceHandle** slot, const ValidatedBridge& bridge, const Buffer& block,
+               std::string* found_path) {
+    ScanList list;
+    DeviceHandle* match = nullptr;
+    const DeviceEntry* match_entry = nullptr;
+    for (const DeviceEntry* entry = list.head; entry; entry = entry->next) {
         DeviceHandle* probe = dev_open(entry->path.c_str());
         if (!probe)
             continue;
-        *slot = probe;
-        uint32_t word = 0;
-        if (dev_read_identity(probe, &word) == 0 && word == identity) {
-            found = true;
-        } else {
+        if (!is_ours(probe, bridge, block)) {
             dev_close(probe);
-            *slot = nullptr;
+            continue;
         }
+        if (match) {
+            dev_close(probe);
+            dev_close(match);
+            return Look::kTwins;
+        }
+        match = probe;
+        match_entry = entry;
     }
-    dev_free_list(list);
-    return found;
+    if (!match)
+        return Look::kNone;
+    *slot = match;
+    if (found_path)
+        *found_path = match_entry->path;
+    return Look::kFound;
 }
 
 }  // namespace
 
-int fw_restart_reconnect(DeviceHandle** slot, const char* image_path, int limit_seconds) {
+int fw_restart_reconnect(DeviceHandle** slot, const ValidatedImage& image,
+                         const ValidatedBridge& bridge, int limit_seconds,
+                         std::string* found_path) {
     if (!slot || !*slot)
         return -1;
-    int result = flash_write_header_block(*slot, image_path);
+    int result = flash_write_header_block(*slot, image.path, image.header);
     if (result != 0)
         return result;
     uint32_t identity = 0;
     result = dev_read_identity(*slot, &identity);
+    if (result != 0)
+        return result;
+    if (identity != bridge.identity)
+        return -1;
+    // The block as it now stands, parameters included, is what the bridge
+    // must hold when it comes back.
+    Buffer block;
+    if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
+        return -1;
+    result =
+        dev_memory_read(*slot, read_window(HEADER_BLOCK_ADDRESS), block.data(), HEADER_BLOCK_SIZE);
     if (result != 0)
         return result;
 
@@ -62,8 +100,11 @@ int fw_restart_reconnect(DeviceHandle** slot, const char* image_path, int limit_
     const double start = layer.monotonic_seconds();
     while (layer.monotonic_seconds() - start < double(limit_seconds)) {
         layer.pause_ms(POLL_PAUSE_MS);
-        if (find_by_identity(slot, identity))
+        Look look = look_once(slot, bridge, block, found_path);
+        if (look == Look::kFound)
             return 0;
+        if (look == Look::kTwins)
+            return -1;
     }
     return -1;
 }

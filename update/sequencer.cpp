@@ -4,8 +4,9 @@
 
 #include "device/bridge.h"
 #include "params/programming.h"
+#include "update/bridge_match.h"
 #include "update/download.h"
-#include "update/flash.h"
+#include "update/header_block.h"
 #include "update/image.h"
 #include "update/led.h"
 #include "update/progress.h"
@@ -36,54 +37,79 @@ struct HandleSlot {
 };
 
 struct UpdateFiles {
+    const char* device;
     const char* bin;
     const char* rescue;
     const char* cfg;  // may be null or empty
     const char* led;  // may be null or empty
 };
 
+// What validation accepted, for every later step to hold on to.
+struct Validated {
+    ValidatedBridge bridge;
+    ValidatedImage bin, rescue;
+    uint32_t mode = MODE_OTHER;
+    bool led_ready = false;
+};
+
 bool given(const char* path) {
     return path && *path;
 }
 
-// Validation: everything that can be checked before the bridge is written.
-int validate(DeviceHandle* handle, const UpdateFiles& files, uint8_t* led_header, uint32_t& mode,
-             bool& led_ready) {
+// Whether the bridge can be told apart from every other one on the bus, and
+// what it answers with, so that every restart finds this one and no other.
+int validate_bridge(DeviceHandle* handle, const char* device_path, ValidatedBridge& bridge) {
     if (dev_check_ready(handle) != 0)
         return -3;
     uint32_t identity = 0;
     if (dev_read_identity(handle, &identity) != 0 || identity == IDENTITY_NONE)
         return -5;
-    fw_query_mode(handle, &mode);
-    if (fw_check_image(handle, files.bin, false) != 0)
+    if (fw_identity_twin_on_bus(device_path, identity))
+        return -5;
+    return fw_note_bridge(handle, identity, &bridge) == 0 ? 0 : -5;
+}
+
+// Validation: everything that can be checked before the bridge is written.
+int validate(DeviceHandle* handle, const UpdateFiles& files, uint8_t* led_header, Validated& ok) {
+    int result = validate_bridge(handle, files.device, ok.bridge);
+    if (result != 0)
+        return result;
+    fw_query_mode(handle, &ok.mode);
+    if (fw_check_image(handle, files.bin, false, &ok.bin) != 0)
         return -6;
     // The rescue image is checked even when it will not be written, so a bad
     // one is found before anything changes on the bridge.
-    if (fw_check_image(handle, files.rescue, true) != 0)
+    if (fw_check_image(handle, files.rescue, true, &ok.rescue) != 0)
         return -7;
     if (given(files.led)) {
         // An LED image is written after the firmware image; one placed over
         // either image would leave the bridge nothing to boot.
         if (led_check_image(files.led, led_header) != 0 ||
-            !led_clear_of_images(led_header, files.bin, files.rescue))
+            !led_clear_of_images(led_header, ok.bin, ok.rescue))
             return -8;
-        led_ready = true;
+        ok.led_ready = true;
     }
     if (given(files.cfg) && param_apply_file(handle, files.cfg, 1) != 0)
         return -9;
     return 0;
 }
 
+// The bytes the update expects to write, kept within the signed counter.
+int32_t total_of(const char* led, uint64_t images) {
+    uint64_t total = uint64_t(led_image_size(led)) + images;
+    return total > uint64_t(INT32_MAX) ? INT32_MAX : int32_t(total);
+}
+
 // While the main firmware (or neither) runs: the rescue image, then a restart
 // into the rescue firmware.
-int install_rescue(HandleSlot& slot, const UpdateFiles& files) {
-    fw_total_bytes =
-        led_image_size(files.led) + fw_file_size(files.rescue) + fw_file_size(files.bin);
-    if (fw_download(slot.handle, files.rescue) != 0)
+int install_rescue(HandleSlot& slot, const UpdateFiles& files, const Validated& ok,
+                   std::string* found_path) {
+    fw_total_bytes = total_of(files.led, uint64_t(ok.rescue.size) + ok.bin.size);
+    if (fw_download_validated(slot.handle, ok.rescue) != 0)
         return -11;
-    if (fw_restart_reconnect(&slot.handle, files.rescue, RESCUE_RESTART_LIMIT_S) != 0) {
+    if (fw_restart_reconnect(&slot.handle, ok.rescue, ok.bridge, RESCUE_RESTART_LIMIT_S,
+                             found_path) != 0)
         return -4;
-    }
     if (dev_check_ready(slot.handle) != 0)
         return -3;
     uint32_t mode = MODE_OTHER;
@@ -98,31 +124,34 @@ int install_rescue(HandleSlot& slot, const UpdateFiles& files) {
 // install again. Written before the LED image and the parameters, it would let
 // the bridge boot the new firmware with the old parameters, and every later run
 // would find equal versions and skip.
-int install_main(HandleSlot& slot, const UpdateFiles& files, bool led_ready) {
+int install_main(HandleSlot& slot, const UpdateFiles& files, const Validated& ok,
+                 const uint8_t* led_header, std::string* found_path) {
     if (fw_total_bytes == 0)
-        fw_total_bytes = led_image_size(files.led) + fw_file_size(files.bin);
-    if (led_ready && led_download(slot.handle, files.led) != 0)
+        fw_total_bytes = total_of(files.led, ok.bin.size);
+    // The LED image goes where validation saw it placed, clear of both images.
+    if (ok.led_ready && led_download(slot.handle, files.led, led_header) != 0)
         return -12;
     if (given(files.cfg) && param_apply_file(slot.handle, files.cfg, 0) != 0)
         return -13;
     // The download carries the parameters just programmed into the header
     // block with the lead region.
-    if (fw_download(slot.handle, files.bin) != 0)
+    if (fw_download_validated(slot.handle, ok.bin) != 0)
         return -10;
     // The download has already put this header in place with the lead region.
     // Its result is left alone: the restart below writes the block once more
     // and that write decides.
-    (void)flash_write_header_block(slot.handle, files.bin);
-    if (fw_restart_reconnect(&slot.handle, files.bin, MAIN_RESTART_LIMIT_S) != 0)
+    (void)flash_write_header_block(slot.handle, files.bin, ok.bin.header);
+    if (fw_restart_reconnect(&slot.handle, ok.bin, ok.bridge, MAIN_RESTART_LIMIT_S, found_path) !=
+        0)
         return -4;
     uint32_t mode = MODE_OTHER;
     fw_query_mode(slot.handle, &mode);
     return mode == MODE_MAIN ? 0 : -15;
 }
 
-int run_update(const char* device_path, const UpdateFiles& files) {
+int run_update(const UpdateFiles& files, std::string* found_path) {
     HandleSlot slot;
-    slot.handle = dev_open(device_path);
+    slot.handle = dev_open(files.device);
     // The sequencer reads nothing from this area; led_check_image fills it.
     // Without it the LED check has nowhere to go, so the run ends here, before
     // anything has been sent.
@@ -132,17 +161,16 @@ int run_update(const char* device_path, const UpdateFiles& files) {
     if (!slot.handle)
         return -1;
 
-    uint32_t mode = MODE_OTHER;
-    bool led_ready = false;
-    int result = validate(slot.handle, files, led_header.data(), mode, led_ready);
+    Validated ok;
+    int result = validate(slot.handle, files, led_header.data(), ok);
     if (result != 0)
         return result;
-    if (mode != MODE_RESCUE) {
-        result = install_rescue(slot, files);
+    if (ok.mode != MODE_RESCUE) {
+        result = install_rescue(slot, files, ok, found_path);
         if (result != 0)
             return result;
     }
-    return install_main(slot, files, led_ready);
+    return install_main(slot, files, ok, led_header.data(), found_path);
 }
 
 }  // namespace
@@ -164,12 +192,14 @@ void fw_query_mode(DeviceHandle* handle, uint32_t* mode) {
 }
 
 int fw_update(const char* device_path, const char* bin_path, const char* rescue_path,
-              const char* cfg_path, const char* led_path) {
+              const char* cfg_path, const char* led_path, std::string* found_path) {
     fw_reset_progress();
     // Paths may carry characters outside the system code page; the result is
     // of no consequence where that locale does not exist.
     std::setlocale(LC_ALL, ".UTF8");
-    int result = run_update(device_path, {bin_path, rescue_path, cfg_path, led_path});
+    if (found_path && device_path)
+        *found_path = device_path;
+    int result = run_update({device_path, bin_path, rescue_path, cfg_path, led_path}, found_path);
     fw_last_error = result;
     return result;
 }

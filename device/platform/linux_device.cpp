@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <filesystem>
-#include <system_error>
+#include <vector>
 
 #include "device/platform/linux_platform.h"
 #include "device/platform/linux_sg_status.h"
@@ -29,10 +29,10 @@ constexpr unsigned char SENSE_LENGTH = 32;
 // The sg node that sysfs lists for the block device `name`, or "" when there
 // is none.
 std::string generic_node_name(const std::string& sys_root, const std::string& name) {
-    std::error_code error;
     const fs::path dir = fs::path(sys_root) / "block" / name / "device" / "scsi_generic";
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir, error)) {
-        const std::string node = entry.path().filename().string();
+    std::vector<std::string> nodes;
+    linux_list_directory(dir.string(), nodes);
+    for (const std::string& node : nodes) {
         if (node.rfind("sg", 0) == 0)
             return node;
     }

@@ -99,6 +99,20 @@ bool sysfs_path_is_usb(const fs::path& link) {
 
 }  // namespace
 
+bool linux_list_directory(const std::string& dir, std::vector<std::string>& names) {
+    names.clear();
+    std::error_code error;
+    // The error-code forms throughout: a range-for would increment with the
+    // throwing operator++, and a directory that goes away while it is read
+    // (a bridge unplugged during a scan) must not end the program.
+    fs::directory_iterator entry(dir, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error))
+        names.push_back(entry->path().filename().string());
+    if (error)
+        names.clear();
+    return !error;
+}
+
 std::string LinuxPlatform::candidate_path(int pass, int index) {
     if (index < 0 || index >= CANDIDATES_PER_PASS)
         return {};
@@ -108,13 +122,13 @@ std::string LinuxPlatform::candidate_path(int pass, int index) {
     if (pass != 0)
         return {};
 
+    // A listing cut short gives no disks at all rather than a partial list,
+    // whose order would not be the kernel's.
     std::vector<std::string> disks;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dev, error)) {
-        std::string name = entry.path().filename().string();
-        if (disk_name(name))
-            disks.push_back(std::move(name));
-    }
+    linux_list_directory(dev_root_, disks);
+    disks.erase(std::remove_if(disks.begin(), disks.end(),
+                               [](const std::string& name) { return !disk_name(name); }),
+                disks.end());
     std::sort(disks.begin(), disks.end(), kernel_order);
     if (size_t(index) >= disks.size())
         return {};

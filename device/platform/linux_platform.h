@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "device/platform/platform.h"
 
@@ -34,7 +35,7 @@ class LinuxPlatform : public Platform {
     std::string executable_path() override;
     char path_separator() const override { return '/'; }
     bool is_elevated() override;
-    void relaunch_elevated(int argc, char** argv) override;
+    int relaunch_elevated(int argc, char** argv, std::string& failure) override;
     bool is_terminal(std::FILE* stream) override;
 
     const std::string& dev_root() const { return dev_root_; }
@@ -45,5 +46,9 @@ class LinuxPlatform : public Platform {
     std::string sys_root_;
     int last_error_ = 0;
 };
+
+// The names in directory `dir` (linux_enum.cpp). False, with no names, when
+// it cannot be listed or the listing fails part-way.
+bool linux_list_directory(const std::string& dir, std::vector<std::string>& names);
 
 }  // namespace vtx

@@ -1,14 +1,18 @@
 // Time, process and console for the Linux layer.
 #include <signal.h>
+#include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "device/platform/linux_platform.h"
 #include "device/platform/process_args.h"
+
+extern char** environ;
 
 namespace vtx {
 
@@ -37,6 +41,28 @@ class IgnoreTerminalSignals {
   private:
     struct sigaction saved_int_ = {};
     struct sigaction saved_quit_ = {};
+};
+
+// The elevated instance takes Ctrl-C as usual: the default action of the two
+// signals this one ignores while it waits.
+class SpawnAttributes {
+  public:
+    SpawnAttributes() {
+        posix_spawnattr_init(&attributes_);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGQUIT);
+        posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &attributes_; }
+
+  private:
+    posix_spawnattr_t attributes_;
 };
 
 }  // namespace
@@ -75,9 +101,12 @@ bool LinuxPlatform::is_elevated() {
 }
 
 // The new instance shares the terminal, so this one waits for it: the shell
-// prompt comes back only when the elevated run has ended. This instance's
-// exit code stays 0 whatever the other one did.
-void LinuxPlatform::relaunch_elevated(int argc, char** argv) {
+// prompt comes back only when the elevated run has ended, and this instance
+// ends with that run's exit code, so a failed elevated update does not look
+// like success to a script. posix_spawnp reports a launcher that is not there
+// (or cannot run) as its own result, apart from anything the launcher exits
+// with.
+int LinuxPlatform::relaunch_elevated(int argc, char** argv, std::string& failure) {
     std::string self = executable_path();
     if (self.empty() && argc > 0 && argv[0])
         self = argv[0];
@@ -88,18 +117,20 @@ void LinuxPlatform::relaunch_elevated(int argc, char** argv) {
     vector.push_back(nullptr);
 
     IgnoreTerminalSignals ignore;
-    pid_t child = fork();
-    if (child < 0)
-        return;
-    if (child == 0) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGQUIT, SIG_DFL);
-        execvp(vector[0], vector.data());
-        _exit(127);
-    }
+    SpawnAttributes attributes;
+    pid_t child = -1;
+    int error = posix_spawnp(&child, vector[0], nullptr, attributes.get(), vector.data(), environ);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (error == 0 && waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            error = errno;
     }
+    if (error != 0) {
+        failure = args[0] + ": " + std::strerror(error);
+        return -1;
+    }
+    // A run ended by a signal gives what a shell reports for it.
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool LinuxPlatform::is_terminal(std::FILE* stream) {

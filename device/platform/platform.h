@@ -58,10 +58,14 @@ class Platform {
     // the separator that joins a directory and a file name, whether the
     // process runs with administrator rights, and the request to start the
     // program again with them (arguments as this process received them).
+    // The request gives the exit code this instance ends with: on Windows 0
+    // once it is made (the new instance is not waited for); on Linux, which
+    // waits, the elevated instance's own. -1 when no elevated instance could
+    // be started; `failure` then says why.
     virtual std::string executable_path() = 0;
     virtual char path_separator() const = 0;
     virtual bool is_elevated() = 0;
-    virtual void relaunch_elevated(int argc, char** argv) = 0;
+    virtual int relaunch_elevated(int argc, char** argv, std::string& failure) = 0;
 
     // Console: whether a stream is an interactive terminal.
     virtual bool is_terminal(std::FILE* stream) = 0;

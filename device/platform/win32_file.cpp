@@ -18,9 +18,22 @@ bool is_read_mode(const char* mode) {
     return mode && (std::strcmp(mode, "r") == 0 || std::strcmp(mode, "rb") == 0);
 }
 
+bool is_slash(char c) {
+    return c == '\\' || c == '/';
+}
+
+// \\.\ names a device by definition; \\?\ reaches devices too (\\?\PhysicalDrive0),
+// and stands for a file only as \\?\C:\... or \\?\UNC\server\share\...
 bool names_a_device(const char* path) {
-    return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
-           path[2] == '.' && (path[3] == '\\' || path[3] == '/');
+    if (!is_slash(path[0]) || !is_slash(path[1]) || !(path[2] == '.' || path[2] == '?') ||
+        !is_slash(path[3]))
+        return false;
+    if (path[2] == '.')
+        return true;
+    const char* rest = path + 4;
+    const bool drive = ((rest[0] | 0x20) >= 'a' && (rest[0] | 0x20) <= 'z') && rest[1] == ':';
+    const bool unc = _strnicmp(rest, "UNC", 3) == 0 && is_slash(rest[3]);
+    return !drive && !unc;
 }
 
 // A disk file, not a directory or device, and its size.

@@ -28,7 +28,7 @@ class Win32Platform : public Platform {
     std::string executable_path() override;
     char path_separator() const override { return '\\'; }
     bool is_elevated() override;
-    void relaunch_elevated(int argc, char** argv) override;
+    int relaunch_elevated(int argc, char** argv, std::string& failure) override;
     bool is_terminal(std::FILE* stream) override;
 
   private:

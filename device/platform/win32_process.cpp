@@ -88,12 +88,13 @@ bool Win32Platform::is_elevated() {
     return elevation.TokenIsElevated != 0;
 }
 
-// The shell's answer is not looked at: this instance ends either way.
-void Win32Platform::relaunch_elevated(int argc, char** argv) {
+// The shell's answer is not looked at: this instance ends either way, with 0.
+int Win32Platform::relaunch_elevated(int argc, char** argv, std::string&) {
     if (argc < 1 || !argv[0])
-        return;
+        return 0;
     std::string parameters = win32_relaunch_parameters(GetCommandLineA());
     ShellExecuteA(nullptr, "runas", argv[0], parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    return 0;
 }
 
 bool Win32Platform::is_terminal(std::FILE* stream) {

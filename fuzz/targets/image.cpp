@@ -11,7 +11,7 @@
 #include "device/transport.h"
 #include "fuzz/fuzz_support.h"
 #include "update/download.h"
-#include "update/flash.h"
+#include "update/header_block.h"
 #include "update/image.h"
 #include "vtx/bytes.h"
 #include "vtx/records.h"

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> area = pack(entries, &packed);
     uint32_t needed = vtx::param_encoded_size(entries.data(), int(entries.size()));
     FUZZ_EXPECT(packed == 0 || packed == -1);
-    FUZZ_EXPECT((packed == 0) == (needed <= vtx::PARAMETER_AREA_SIZE));
+    FUZZ_EXPECT((packed == 0) == vtx::param_records_fit(needed));
     // A file the area cannot hold is refused before an update writes anything.
     FUZZ_EXPECT(validated == (packed == 0 ? 0 : -1));
     if (packed != 0)

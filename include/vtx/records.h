@@ -17,6 +17,8 @@ constexpr uint32_t MODE_OTHER = 0x52417643;
 constexpr uint32_t HEADER_BLOCK_ADDRESS = 0x8C004000;
 constexpr uint32_t HEADER_BLOCK_SIZE = 4096;
 constexpr uint32_t HEADER_HALF_SIZE = 2048;
+constexpr uint64_t HEADER_BLOCK_END = uint64_t(HEADER_BLOCK_ADDRESS) + HEADER_BLOCK_SIZE;
+constexpr uint64_t ADDRESS_SPACE_END = 0x100000000ull;
 constexpr uint32_t READ_WINDOW_BIT = 0x20000000;
 constexpr uint32_t FLASH_UNIT = 4096;
 
@@ -65,7 +67,6 @@ struct FirmwareVersion {
 constexpr uint32_t FIRMWARE_VERSION_SIZE = 20;
 
 FirmwareVersion firmware_version_from_bytes(const uint8_t* reply20);
-void firmware_version_to_bytes(const FirmwareVersion& version, uint8_t* out20);
 
 // The interpreted fields of an image file's 2048-byte header. The other bytes
 // are carried unchanged into the header block.
@@ -88,7 +89,6 @@ struct ImageHeader {
 };
 
 ImageHeader image_header_from_bytes(const uint8_t* header2048);
-void image_header_to_bytes(const ImageHeader& header, uint8_t* header2048);
 
 // The first 64 bytes of an LED image.
 constexpr uint32_t LED_HEADER_SIZE = 64;
@@ -102,6 +102,5 @@ struct LedImageHeader {
 };
 
 LedImageHeader led_header_from_bytes(const uint8_t* header64);
-void led_header_to_bytes(const LedImageHeader& header, uint8_t* header64);
 
 }  // namespace vtx

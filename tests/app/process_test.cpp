@@ -60,15 +60,6 @@ TEST(LinuxProcess, RelaunchGoesThroughSudoOnATerminalElsePkexec) {
 
 #endif
 
-TEST(NativeProcess, SettingsFileIsLookedForBesideTheTestProgram) {
-    SettingsLocation location = settings_locate();
-    std::string self = native_platform().executable_path();
-    ASSERT_FALSE(location.file.empty());
-    EXPECT_EQ(location.file,
-              self.substr(0, self.rfind(NATIVE_SEPARATOR)) + NATIVE_SEPARATOR + "config.ini");
-    EXPECT_TRUE(fs::is_directory(location.directory)) << location.directory;
-}
-
 // The real program, copied into a fresh directory so that no config.ini lies
 // beside it unless the test puts one there: without usable settings, and
 // with only two arguments, it prints the usage text under its own name.

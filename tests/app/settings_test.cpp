@@ -156,18 +156,6 @@ class SettingsResolve : public ::testing::Test {
     TempDir temp_;
 };
 
-TEST_F(SettingsResolve, WithoutSettingsOrArgumentsPrintsUsageAndGivesOne) {
-    for (auto args : std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b"}}) {
-        args.insert(args.begin(), "C:\\x\\vtx_fwupdate.exe");
-        Args vector(args);
-        CapturedConsole captured;
-        RunPaths paths;
-        EXPECT_EQ(settings_resolve(vector.argc(), vector.argv(), captured.console(), paths), 1);
-        EXPECT_EQ(captured.out.text(), "");
-        EXPECT_EQ(captured.err.text(), usage_text("vtx_fwupdate.exe"));
-    }
-}
-
 // Values are joined to the program's directory unless absolute; a missing
 // key is the directory itself and an empty led is absent; a file without bin
 // is not loaded at all; the arguments override by their count.

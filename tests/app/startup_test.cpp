@@ -75,6 +75,8 @@ struct StartCase {
     int code;
     std::string out;
     std::string err;
+    int relaunch_code = 0;  // what the platform's relaunch gives back
+    const char* relaunch_failure = "";
 };
 
 // A bridge is attached in every case: the start must not reach for it.
@@ -89,6 +91,23 @@ TEST(AppStart, EndsEachPathWithItsMessagesAndExitCodeBeforeAnyDevice) {
          0,
          banner(ok_bin, "") + "[INFO] Not running as administrator, re-launching...\n",
          ""},
+        {"not elevated, the elevated run fails",
+         {"vtx", ok_bin, "r.bin", "p.cfg"},
+         false,
+         false,
+         3,
+         banner(ok_bin) + "[INFO] Not running as administrator, re-launching...\n",
+         "",
+         3},
+        {"not elevated, no elevated instance starts",
+         {"vtx", ok_bin, "r.bin", "p.cfg"},
+         false,
+         false,
+         1,
+         banner(ok_bin) + "[INFO] Not running as administrator, re-launching...\n",
+         "[ERROR] Cannot start the elevated instance: sudo: No such file or directory\n",
+         -1,
+         "sudo: No such file or directory"},
         {"no _v",
          {"vtx", "fw.bin", "r.bin", "p.cfg"},
          true,
@@ -123,6 +142,7 @@ TEST(AppStart, EndsEachPathWithItsMessagesAndExitCodeBeforeAnyDevice) {
             SimInstalled sim;
             sim->add_bridge(sim::BridgeConfig{});
             sim->set_elevated(c.elevated);
+            sim->set_relaunch_result(c.relaunch_code, c.relaunch_failure);
             Args args(c.args);
             CapturedStream out, err;
             InputStream in("kx");

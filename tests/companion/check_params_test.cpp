@@ -3,6 +3,7 @@
 #include <random>
 
 #include "params/parser.h"
+#include "params/programming.h"
 #include "tests/companion/companion_support.h"
 
 namespace vtx::test {
@@ -110,6 +111,30 @@ TEST_F(CompanionCheckParams, FilesTheUpdateToolRefusesFail) {
     }
     std::vector<ParameterEntry> entries;
     EXPECT_NE(param_load_file(dir.write("x.cfg", "BOGUS = 1\n").c_str(), entries), 0);
+}
+
+// The byte after the last record is 0 and lies inside the area: records of
+// 2047 bytes fit, 2048 do not, for check, pack-params and the update alike.
+TEST_F(CompanionCheckParams, TheAreaEdgeIsTheSameForCheckPackAndTheUpdate) {
+    std::string products;
+    for (int i = 0; i < 31; ++i)
+        products += "PRODUCT = \"" + std::string(31, 'q') + "\"\n";  // 2015 bytes
+    struct Case {
+        const char* what;
+        std::string tail;
+        bool fits;
+    } cases[] = {
+        {"2047 bytes", "SCSI_PRODUCT = \"a\"\nSCSI_VENDOR = \"v\"\nVID = 1\nPID = 2\n", true},
+        {"2048 bytes", "MANUFACTURE = \"" + std::string(20, 'm') + "\"\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string cfg = dir.write("edge.cfg", products + c.tail);
+        EXPECT_EQ(check(products + c.tail)["passed"].boolean, c.fits);
+        BridgeRun pack = run_bridge({"pack-params", cfg, dir.file("edge.bin")});
+        EXPECT_EQ(pack.code, c.fits ? companion::EXIT_DONE : companion::EXIT_FAILED) << pack.err;
+        EXPECT_EQ(param_apply_file(nullptr, cfg.c_str(), 1), c.fits ? 0 : -1);
+    }
 }
 
 // Random files built from the pieces parameter files are made of: the

@@ -153,7 +153,7 @@ TEST_F(CompanionParams, PackParamsRefusesWhatTheUpdateToolRefuses) {
     struct Case {
         std::string text;
         const char* says;
-    } cases[] = {{"; nothing\nBOGUS = 1\n", "sets a parameter"}, {many, "the area holds 2048"}};
+    } cases[] = {{"; nothing\nBOGUS = 1\n", "sets a parameter"}, {many, "the area holds 2047"}};
     for (const Case& c : cases) {
         std::string out = dir.file("refused.bin");
         BridgeRun run = run_bridge({"pack-params", dir.write("bad.cfg", c.text), out});

@@ -7,7 +7,7 @@
 #include "device/discovery.h"
 #include "tests/device/fake_platform.h"
 #include "tests/support/support.h"
-#include "vtx/buffer.h"
+#include "vtx/testing/buffer_hooks.h"
 
 namespace vtx::test {
 namespace {

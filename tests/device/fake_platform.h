@@ -16,8 +16,8 @@
 
 #include "device/transport.h"
 #include "sim/sim.h"
-#include "vtx/buffer.h"
 #include "vtx/bytes.h"
+#include "vtx/testing/buffer_hooks.h"
 
 namespace vtx::test {
 

@@ -2,18 +2,44 @@
 // directory with the symlinks sysfs has.
 #ifndef _WIN32
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "device/platform/linux_platform.h"
 #include "device/platform/linux_sg_status.h"
 #include "tests/support/support.h"
+#include "vtx/file.h"
+
+// Directory reads as the kernel gives them while a device leaves: this test
+// program's readdir stands before the C library's, so std::filesystem in the
+// platform layer reaches it. While `readdir_budget` is not negative, that many
+// more reads succeed and every later one fails with EIO.
+namespace {
+long readdir_budget = -1;
+}
+
+extern "C" struct dirent* readdir(DIR* dir) {
+    using Real = struct dirent* (*)(DIR*);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "readdir"));
+    if (readdir_budget == 0) {
+        errno = EIO;
+        return nullptr;
+    }
+    if (readdir_budget > 0)
+        --readdir_budget;
+    return real(dir);
+}
 
 namespace vtx::test {
 namespace {
@@ -202,6 +228,82 @@ TEST(LinuxPlatform, TimedOutOrLostCommandIsNeverSuccess) {
         EXPECT_EQ(sg_transport_error(c.host, c.driver), c.expected)
             << std::hex << c.host << " " << c.driver;
     }
+}
+
+// A listing that fails part-way, at every read, is no listing: no disks, no
+// sg node (the block node itself opens), and never an exception.
+TEST(LinuxPlatform, DirectoryListingThatFailsPartWayGivesNothingAndNeverThrows) {
+    LinuxTree tree;
+    for (const char* name : {"sda", "sdb", "sdc"})
+        tree.node(name);
+    const fs::path sda = tree.disk("sda", USB_HOST);
+    for (const char* name : {"a", "b", "c"})  // no sg node among them
+        fs::create_directories(sda / "scsi_generic" / name);
+    LinuxPlatform layer = tree.platform();
+    const std::string whole = layer.candidate_path(0, 0);
+    ASSERT_EQ(whole, (tree.dev() / "sda").string());
+    for (long budget = 0; budget <= 5; ++budget) {  // ".", "..", three entries, the end
+        SCOPED_TRACE(budget);
+        readdir_budget = budget;
+        const std::string path = layer.candidate_path(0, 0);
+        readdir_budget = budget;
+        const OsHandle fd = layer.open_device(whole.c_str());
+        readdir_budget = -1;
+        EXPECT_EQ(path, "");
+        ASSERT_NE(fd, INVALID_OS_HANDLE);
+        EXPECT_EQ(opened_path(fd), whole);
+        layer.close_device(fd);
+    }
+}
+
+// The waiting instance ends as the elevated one did; a launcher that cannot
+// be started is a failure with its reason, not a silent success.
+TEST(LinuxPlatform, RelaunchEndsWithTheElevatedRunsExitCode) {
+    struct Case {
+        const char* script;  // the launcher (sudo and pkexec alike); null: none
+        mode_t mode;
+        int code;
+        const char* failure;
+    } cases[] = {
+        {nullptr, 0, -1, "No such file or directory"},
+        {"exit 0", 0755, 0, ""},
+        {"exit 3", 0755, 3, ""},
+        {"kill -TERM $$", 0755, 128 + SIGTERM, ""},
+        {"exit 0", 0644, -1, "Permission denied"},
+    };
+    const char* saved = std::getenv("PATH");
+    const std::string path = saved ? saved : "";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script ? c.script : "no launcher");
+        TempDir bin;
+        if (c.script) {
+            for (const char* launcher : {"sudo", "pkexec"}) {
+                bin.write(launcher, "#!/bin/sh\n" + std::string(c.script) + "\n");
+                ASSERT_EQ(chmod(bin.file(launcher).c_str(), c.mode), 0);
+            }
+        }
+        setenv("PATH", bin.path().c_str(), 1);
+        char name[] = "vtx_fwupdate";
+        char* argv[] = {name, nullptr};
+        std::string failure;
+        const int code = LinuxPlatform().relaunch_elevated(1, argv, failure);
+        setenv("PATH", path.c_str(), 1);
+        EXPECT_EQ(code, c.code);
+        EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+        if (code < 0) {
+            EXPECT_TRUE(failure.rfind("sudo: ", 0) == 0 || failure.rfind("pkexec: ", 0) == 0);
+        }
+    }
+}
+
+// The size comes from the opened file, in 64 bits.
+TEST(LinuxPlatform, RegularFileOpensWithItsWholeSize) {
+    TempDir dir;
+    const std::string big = dir.write("big.bin", std::string("x"));
+    fs::resize_file(big, (uint64_t(5) << 30) + 1);  // sparse
+    uint64_t size = 0;
+    ASSERT_TRUE(open_regular_file(big.c_str(), "rb", &size));
+    EXPECT_EQ(size, (uint64_t(5) << 30) + 1);
 }
 
 }  // namespace

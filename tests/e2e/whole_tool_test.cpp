@@ -205,6 +205,32 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
              ASSERT_FALSE(reads.empty());
              EXPECT_EQ(reads.back().device, "\\\\.\\PhysicalDrive7");
          }},
+        // Listed first on the bus, the other bridge is not the one the update
+        // re-found: the report names ours and reads its new version.
+        {"another bridge with our identity word appears during the final restart",
+         [](CountingSim& sim) {
+             add_sample_bridge(sim, OLD).config().return_paths = {"\\\\.\\PhysicalDrive5",
+                                                                  "\\\\.\\PhysicalDrive7"};
+         },
+         [](CountingSim& sim, const Trace& clean) {
+             const long restart = last_index(clean, [](const sim::TraceEntry& e) {
+                 return e.cdb[0] == OP_VENDOR_WRITE && e.cdb[4] == SUB_RESTART;
+             });
+             sim.set_command_hook([&sim, restart](long index) {
+                 if (index == restart + 1 && sim.bridges().size() == 1)
+                     add_sample_bridge(sim, OLD, "\\\\.\\PhysicalDrive0").config().name = "twin";
+             });
+         },
+         differs_lines() + update_lines("\\\\.\\PhysicalDrive7"), "", 0, false,
+         [](CountingSim& sim, const Trace&) {
+             sim.set_command_hook(nullptr);
+             ASSERT_EQ(sim.bridges().size(), 2u);
+             EXPECT_EQ(sim.bridges()[1]->restart_count(), 0);
+             for (const sim::TraceEntry& entry : commands(sim, OP_VENDOR_WRITE))
+                 EXPECT_NE(entry.bridge, "twin");
+             EXPECT_EQ(commands(sim, OP_VENDOR_READ, SUB_VERSION).back().bridge,
+                       sim.bridges()[0]->config().name);
+         }},
         {"two bridges, the first is used",
          [](CountingSim& sim) {
              add_sample_bridge(sim, OLD, "\\\\.\\PhysicalDrive2", 0x11111111);

@@ -30,6 +30,10 @@ const char* start_name(Start start);
 struct UpdateOptions {
     uint32_t led_address = 0;                 // 0: the usual place, apart from every image
     bool rescue_reports_new_version = false;  // the rescue image carries the new version
+    // The firmware image's lead region of 0x5000 bytes from 0x8C000000, over
+    // the header block from below, and the bridge's largest transfer.
+    bool low_lead_region = false;
+    uint32_t max_transfer = 65536;
 };
 struct UpdateSet {
     explicit UpdateSet(Start start, const UpdateOptions& options = {});
@@ -37,9 +41,10 @@ struct UpdateSet {
     TempDir dir;
     std::string bin, rescue, cfg, led;
     std::string base_state;
-    std::vector<uint8_t> new_header;  // the firmware image's first 2048 bytes
-    std::vector<uint8_t> new_area;    // the area the parameter file encodes to
-    std::vector<uint8_t> old_area;    // the area the bridge holds before
+    std::vector<uint8_t> new_header;                 // the firmware image's first 2048 bytes
+    std::vector<uint8_t> rescue_header, old_header;  // the rescue image's, the old firmware's
+    std::vector<uint8_t> new_area;                   // the area the parameter file encodes to
+    std::vector<uint8_t> old_area;                   // the area the bridge holds before
     std::vector<uint8_t> led_image;
     uint32_t led_address = 0;
     FirmwareVersion new_version;
@@ -81,6 +86,9 @@ struct BridgeView {
     FirmwareVersion version;
     uint8_t boot_mode = 0;  // what it runs after its next power-on
     bool header_new = false, area_new = false, area_old = false, led_new = false;
+    // The header block holds the header of an image validation accepted (the
+    // new firmware, the rescue image) or of the firmware it ran before.
+    bool header_accepted = false;
 };
 
 struct RunRecord {
@@ -88,6 +96,7 @@ struct RunRecord {
     int signal = 0;        // the signal that ended the child, 0 for none
     std::string out, err;  // what the run printed
     BridgeView after;
+    long foreign_writes = 0;  // write commands that reached a bridge other than the first
 };
 
 // Runs `work` in a forked child and gives its exit code (-1 when it did not
@@ -103,6 +112,7 @@ struct RunSpec {
     // Also for this run only, in the child: changes to the bridge (its
     // configuration, faults of its own), and other arguments than set.args().
     std::function<void(sim::SimPlatform&)> setup;
+    std::function<void()> after;  // in the child, once the tool has run
     std::vector<std::string> args;
 };
 // A run from `state_in` whose files go into `work`, its commands traced.

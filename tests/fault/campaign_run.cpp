@@ -74,6 +74,16 @@ void write_trace(const sim::SimPlatform& sim, const std::vector<uint8_t>& new_he
     }
 }
 
+// Write commands that reached any bridge but the first, the one the update is
+// for: each is a byte sent where validation never looked.
+void write_foreign_writes(sim::SimPlatform& sim, const std::string& path) {
+    long count = 0;
+    const std::string ours = sim.bridges().empty() ? "" : sim.bridges().front()->config().name;
+    for (const sim::TraceEntry& entry : sim.trace())
+        count += entry.cdb[0] == OP_VENDOR_WRITE && entry.call_ok && entry.bridge != ours;
+    std::ofstream(path) << count << '\n';
+}
+
 // The child: a new platform from the state file, without the faults and
 // power losses an earlier run left pending; the power back on when it was
 // lost; the fault of this run; the whole tool; the state file for the next.
@@ -113,6 +123,10 @@ int child_run(const UpdateSet& set, const RunSpec& plan) {
     std::fflush(stdout);
     std::fflush(stderr);
     platform_install(nullptr);
+    sim.set_command_hook(nullptr);
+    if (plan.after)
+        plan.after();
+    write_foreign_writes(sim, plan.work_dir + "/foreign.txt");
 
     if (!plan.trace_out.empty())
         write_trace(sim, set.new_header, plan.trace_out);
@@ -122,6 +136,10 @@ int child_run(const UpdateSet& set, const RunSpec& plan) {
 bool same_version(const FirmwareVersion& a, const FirmwareVersion& b) {
     return a.major == b.major && a.minor == b.minor && a.patch == b.patch &&
            a.build_date == b.build_date;
+}
+
+bool header_new_or_old(const UpdateSet& set, const std::vector<uint8_t>& header) {
+    return header == set.new_header || header == set.rescue_header || header == set.old_header;
 }
 
 BridgeView view_of(const UpdateSet& set, const std::string& state) {
@@ -137,6 +155,7 @@ BridgeView view_of(const UpdateSet& set, const std::string& state) {
     view.version = bridge.running_version();
     std::vector<uint8_t> header = bridge.read_flash(HEADER_BLOCK_ADDRESS, IMAGE_HEADER_SIZE);
     view.header_new = header == set.new_header;
+    view.header_accepted = header_new_or_old(set, header);
     std::vector<uint8_t> area = bridge.parameter_area();
     view.area_new = area == set.new_area;
     view.area_old = area == set.old_area;
@@ -179,6 +198,7 @@ RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& plan) {
     else if (WIFSIGNALED(status))
         record.signal = WTERMSIG(status);
     record.out = read_text(plan.work_dir + "/out.txt");
+    std::ifstream(plan.work_dir + "/foreign.txt") >> record.foreign_writes;
     record.err = read_text(plan.work_dir + "/err.txt");
     if (record.code == 0 || record.code == 1)
         record.after = view_of(set, plan.state_out);
@@ -227,7 +247,8 @@ PointResult run_point(const UpdateSet& set, const FaultPoint& point, long window
         if (run > 0 && (record.err.find("No device found") != std::string::npos ||
                         record.err.find("Failed to open device") != std::string::npos))
             result.lost_contact = true;
-        if (record.code == 0 && !on_new_firmware(set, record.after))
+        // Success means the new firmware with the new parameter area.
+        if (record.code == 0 && !(on_new_firmware(set, record.after) && record.after.area_new))
             result.wrong_success = true;
         if (result.converged_after < 0 && converged(set, record.after))
             result.converged_after = run;

@@ -30,6 +30,8 @@ int make_files(const UpdateSet& set, Start start, const UpdateOptions& options) 
     im::ImageSpec fw = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
     fw.version = NEW_VERSION;
     fw.body_size = 2 * 65536;
+    if (options.low_lead_region)
+        fw.lead_address = HEADER_BLOCK_ADDRESS - 0x4000;
     im::ImageSpec rescue = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
     rescue.body_size = 65536;
     if (options.rescue_reports_new_version)
@@ -42,7 +44,11 @@ int make_files(const UpdateSet& set, Start start, const UpdateOptions& options) 
     old_led.seed = 7;
 
     std::vector<uint8_t> rescue_image = im::build_firmware_image(rescue);
-    set.dir.write("fw_v1.2.4.061524.bin", im::build_firmware_image(fw));
+    set.dir.write("fw_v1.2.4.061524.bin", options.low_lead_region
+                                              ? im::build_image_with_lead(fw, 0x5000)
+                                              : im::build_firmware_image(fw));
+    std::vector<uint8_t> old_image = im::build_firmware_image(old);
+    set.dir.write("old.bin", old_image);
     set.dir.write("rescue.bin", rescue_image);
     im::LedSpec led;
     led.flash_address = set.led_address;
@@ -63,8 +69,10 @@ int make_files(const UpdateSet& set, Start start, const UpdateOptions& options) 
     // image.
     sim::SimPlatform sim;
     sim.add_disk(sim::DiskConfig{});
-    sim::Bridge& bridge = sim.add_bridge(sim::BridgeConfig{});
-    bridge.install_image(im::build_firmware_image(old));
+    sim::BridgeConfig config;
+    config.max_transfer_reply = options.max_transfer;
+    sim::Bridge& bridge = sim.add_bridge(config);
+    bridge.install_image(old_image);
     bridge.set_parameter_area(old_area);
     bridge.write_flash(im::LED_IMAGE_ADDRESS, im::build_led_image(old_led));
     if (start == Start::kRescueFirmware)
@@ -105,6 +113,10 @@ UpdateSet::UpdateSet(Start start_firmware, const UpdateOptions& options) : start
         return;  // the campaign finds the files missing and says so
     new_header = read_file(bin);
     new_header.resize(IMAGE_HEADER_SIZE);
+    rescue_header = read_file(rescue);
+    rescue_header.resize(IMAGE_HEADER_SIZE);
+    old_header = read_file(dir.file("old.bin"));
+    old_header.resize(IMAGE_HEADER_SIZE);
     new_area = read_file(dir.file("new_area.bin"));
     old_area = read_file(dir.file("old_area.bin"));
     led_image = read_file(led);

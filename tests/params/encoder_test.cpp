@@ -123,25 +123,31 @@ std::vector<ParameterEntry> long_products(int count) {
                                        entry_of("PRODUCT", "\"" + std::string(31, 'q') + "\""));
 }
 
-TEST(ParamEncoding, TheEncoderNeverWritesPastTheArea) {
-    // 31 products of 65 bytes take 2015; 2048 bytes fit exactly, one more
-    // byte does not.
+TEST(ParamEncoding, TheEncoderNeverWritesPastTheAreaAndLeavesItsClosingZero) {
+    // 31 products of 65 bytes take 2015; records may take 2047 bytes, so that
+    // the 0 after the last one is still inside the area.
     const struct {
         const char* name;
         Lines tail;
         uint32_t size;
         int result;
     } cases[] = {
-        {"exactly full", {{"MANUFACTURE", "\"" + std::string(20, 'm') + "\""}}, 2048, 0},
+        {"one byte left for the closing 0",
+         {{"SCSI_PRODUCT", "\"a\""}, {"SCSI_VENDOR", "\"v\""}, {"VID", "1"}, {"PID", "2"}},
+         2047,
+         0},
+        {"exactly full, no room for the closing 0",
+         {{"MANUFACTURE", "\"" + std::string(20, 'm') + "\""}},
+         2048,
+         -1},
         {"one byte over", {{"SCSI_PRODUCT", "\"a\""}, {"SCSI_PRODUCT", "\"b\""}}, 2049, -1},
-        {"empty product in the last three bytes",
+        {"empty product in the last three bytes before the 0",
          {{"CDROM_CFG", "01"},
           {"PINMUX1", "1"},
           {"PINMUX2", "1"},
           {"LED", "1"},
-          {"LED", "1"},
           {"PRODUCT", "\"\""}},
-         2048,
+         2046,
          0},
     };
     for (const auto& c : cases) {
@@ -153,8 +159,11 @@ TEST(ParamEncoding, TheEncoderNeverWritesPastTheArea) {
         Guarded area;
         EXPECT_EQ(area.pack(entries), c.result);
         EXPECT_TRUE(area.tail_intact());
+        if (c.result == 0) {
+            EXPECT_EQ(area.buffer[c.size], 0) << "the byte after the last record";
+        }
         if (c.tail.back().first == "PRODUCT") {
-            EXPECT_EQ(Area(area.buffer.begin() + 2045, area.buffer.begin() + 2048),
+            EXPECT_EQ(Area(area.buffer.begin() + 2043, area.buffer.begin() + 2046),
                       Area({5, 2, 3}));
         }
     }

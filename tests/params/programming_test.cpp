@@ -10,8 +10,8 @@
 #include "params/encoder.h"
 #include "params/programming.h"
 #include "tests/params/params_support.h"
-#include "vtx/buffer.h"
 #include "vtx/bytes.h"
+#include "vtx/testing/buffer_hooks.h"
 
 namespace vtx::test {
 namespace {

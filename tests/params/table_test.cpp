@@ -1,36 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <set>
-#include <string>
-
 #include "params/table.h"
 
 namespace vtx {
 namespace {
-
-TEST(ParameterTable, RecordNumberIsItsIdAndTypesAddUp) {
-    int by_type[6] = {};
-    int obsolete = 0;
-    std::set<std::string> names;
-    for (int i = 0; i < PARAMETER_COUNT; ++i) {
-        const ParameterDef& def = ParameterTable[i];
-        EXPECT_EQ(def.id, i);
-        EXPECT_LE(std::strlen(def.name), 24u) << def.name;
-        if (def.type == PARAM_OBSOLETE) {
-            ++obsolete;
-            EXPECT_STREQ(def.name, "OBSOLETED");
-            continue;
-        }
-        ASSERT_LE(def.type, PARAM_SIZED_NUMBER) << def.name;
-        ++by_type[def.type];
-        EXPECT_TRUE(names.insert(def.name).second) << def.name << " twice";
-    }
-    EXPECT_EQ(obsolete, 3);
-    const int expected[6] = {42, 2, 2, 3, 2, 3};
-    for (int type = 0; type < 6; ++type)
-        EXPECT_EQ(by_type[type], expected[type]) << type;
-}
 
 TEST(ParameterTable, NameLookupIsExactAndFirstInIdOrder) {
     const std::pair<const char*, int> found[] = {{"OBSOLETED", 0},

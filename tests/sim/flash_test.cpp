@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/sim/sim_helpers.h"
+#include "vtx/record_writers.h"
 
 namespace vtx::test {
 namespace {

@@ -4,6 +4,7 @@
 
 #include "tests/update/staged_support.h"
 #include "update/download.h"
+#include "update/image.h"
 
 namespace vtx::test {
 namespace {
@@ -133,18 +134,56 @@ TEST_F(DownloadTest, ImagesOutsideTheLayoutOrDamagedAreRefusedBeforeAnyCommand) 
     EXPECT_TRUE(sim().trace().empty());
 }
 
-TEST_F(DownloadTest, ChunkAtTheHeaderBlockInsideTheBodyAlsoKeepsTheParameters) {
-    // A body that starts at the header block: its first chunk lands there.
-    sim::Bridge& bridge = bridge_with(4096);
-    im::ImageSpec recipe = im::firmware_spec(13);
-    recipe.body_size = 8192;
-    recipe.body_address = HB;
-    recipe.lead_address = HB - 0x10000;
-    file = im::build_firmware_image(recipe);
-    EXPECT_EQ(fw_download(handle, write("image.bin", file).c_str()), 0);
-    EXPECT_EQ(write_list(sim()), Writes({{HB + 4096, 4096}, {HB, 4096}, {HB - 0x10000, 4096}}));
-    EXPECT_EQ(bridge.read_flash(HB, 2048), bytes_of(file, 4096, 2048));
-    EXPECT_EQ(bridge.parameter_area(), PARAMETERS);
+// Layouts on the header block, at every chunk size: a body on it or across it
+// is refused before the bridge hears anything; a lead region that covers it
+// from below leaves the image header and the bridge's parameters in the block,
+// and the chunk on the block goes last.
+TEST_F(DownloadTest, HeaderBlockLayoutsAtEveryChunkSize) {
+    constexpr uint32_t LOW_LEAD = HB - 0x4000;
+    struct Layout {
+        const char* what;
+        uint32_t lead_address, lead_length, body_address;
+        bool accepted;
+    } layouts[] = {
+        {"lead region on the header block", HB, 4096, BODY, true},
+        {"lead region of 0x5000 from 0x8C000000", LOW_LEAD, 0x5000, BODY, true},
+        {"body on the header block", HB - 0x10000, 4096, HB, false},
+        {"body across the header block", HB - 0x10000, 4096, HB - 0x1000, false},
+    };
+    for (const Layout& layout : layouts) {
+        for (uint32_t chunk = 4096; chunk <= 65536; chunk += 4096) {
+            SCOPED_TRACE(::testing::Message() << layout.what << ", chunk " << chunk);
+            sim::Bridge& bridge = bridge_with(chunk);
+            im::ImageSpec recipe = im::firmware_spec(13);
+            recipe.body_size = 40960;
+            recipe.lead_address = layout.lead_address;
+            recipe.body_address = layout.body_address;
+            file = im::build_image_with_lead(recipe, layout.lead_length);
+            const std::string path = write("image.bin", file);
+            if (!layout.accepted) {
+                EXPECT_EQ(fw_check_image(handle, path.c_str(), false), -1);
+                EXPECT_EQ(fw_download(handle, path.c_str()), -1);
+                EXPECT_TRUE(sim().trace().empty());
+                continue;
+            }
+            ASSERT_EQ(fw_download(handle, path.c_str()), 0);
+            const Writes writes = write_list(sim());
+            ASSERT_FALSE(writes.empty());
+            EXPECT_LE(writes.back().first, HB);
+            EXPECT_GT(writes.back().first + writes.back().second, HB) << "the last write";
+            uint32_t sent = 0;
+            for (const auto& write_entry : writes)
+                sent += write_entry.second;
+            EXPECT_EQ(sent, file.size()) << "every byte once";
+            // The header block holds the image header and the parameters.
+            std::vector<uint8_t> lead = bytes_of(file, 0, layout.lead_length);
+            std::copy_n(file.begin(), HEADER_HALF_SIZE, lead.begin() + (HB - layout.lead_address));
+            std::copy(PARAMETERS.begin(), PARAMETERS.end(),
+                      lead.begin() + (HB + HEADER_HALF_SIZE - layout.lead_address));
+            EXPECT_EQ(bridge.read_flash(layout.lead_address, layout.lead_length), lead);
+            EXPECT_EQ(bridge.read_flash(BODY, 40960), bytes_of(file, layout.lead_length, 40960));
+        }
+    }
 }
 
 }  // namespace

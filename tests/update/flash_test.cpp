@@ -2,6 +2,7 @@
 // write-and-verify retries, the read window and the header block rewrite.
 #include "update/flash.h"
 #include "tests/update/staged_support.h"
+#include "update/header_block.h"
 
 namespace vtx::test {
 namespace {

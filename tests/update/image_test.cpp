@@ -4,6 +4,7 @@
 
 #include "tests/support/stderr_capture.h"
 #include "tests/update/staged_support.h"
+#include "update/crc_combine.h"
 #include "update/image.h"
 
 namespace vtx::test {
@@ -11,19 +12,15 @@ namespace {
 
 using im::ImageDamage;
 
-TEST(Crc32, MatchesTheStandardCheckValueAndFoldsChunkByChunk) {
-    const uint8_t* check = reinterpret_cast<const uint8_t*>("123456789");
-    EXPECT_EQ(crc32_update(0, check, 9), 0xCBF43926u);
-    EXPECT_EQ(crc32_update(0, nullptr, 0), 0u);
-    EXPECT_EQ(crc32_update(crc32_update(crc32_update(0, check, 4), check + 4, 0), check + 4, 5),
-              0xCBF43926u);
+// Pieces read from the end towards the start join into the CRC of the whole.
+TEST(Crc32, CombinedPiecesGiveTheCrcOfTheWhole) {
     std::vector<uint8_t> payload = im::pseudo_random_bytes(7, 3 * 4096 + 100);
-    uint32_t chunked = 0;
-    for (size_t at = 0; at < payload.size(); at += 4096) {
-        chunked =
-            crc32_update(chunked, payload.data() + at, std::min<size_t>(4096, payload.size() - at));
+    const uint32_t whole = crc32_update(0, payload.data(), payload.size());
+    for (size_t split : {size_t(0), size_t(1), size_t(4095), size_t(8192), payload.size()}) {
+        const uint32_t front = crc32_update(0, payload.data(), split);
+        const uint32_t back = crc32_update(0, payload.data() + split, payload.size() - split);
+        EXPECT_EQ(crc32_combine(front, back, payload.size() - split), whole) << split;
     }
-    EXPECT_EQ(chunked, crc32_update(0, payload.data(), payload.size()));
 }
 
 // The header area is taken before the CRC is known; a refused file leaves no
@@ -31,6 +28,7 @@ TEST(Crc32, MatchesTheStandardCheckValueAndFoldsChunkByChunk) {
 TEST(ReadHeader, AcceptsAGoodImageAndRefusesDamagedFilesWithoutAMessage) {
     enum Crc { KEPT, FOLLOWS, FOLLOWS_TOP_BIT_OFF, ZERO, ONE };
     constexpr uint32_t SAME = ~0u;
+    constexpr uint32_t BODY = 4 * 65536;  // more than one piece of the reader
     const struct {
         const char* name;
         uint32_t offset, length;
@@ -39,18 +37,20 @@ TEST(ReadHeader, AcceptsAGoodImageAndRefusesDamagedFilesWithoutAMessage) {
         int expected;
     } cases[] = {
         {"intact", SAME, SAME, KEPT, 0, 0},
-        {"unaligned payload over several reads", 4196, 5 * 4096 - 107, FOLLOWS, 0, 0},
-        {"the same with its CRC off in the top bit", 4196, 5 * 4096 - 107, FOLLOWS_TOP_BIT_OFF, 0,
+        {"unaligned payload over several reads", 4196, 3 * 65536 + 4093, FOLLOWS, 0, 0},
+        {"the same with its CRC off in the top bit", 4196, 3 * 65536 + 4093, FOLLOWS_TOP_BIT_OFF, 0,
          -1},
         {"short file with its payload inside", 2048, 512, FOLLOWS, 4095, -1},
-        {"payload runs past the end", SAME, im::DEFAULT_BODY_SIZE + 1, KEPT, 0, -1},
+        {"payload runs past the end", SAME, BODY + 1, KEPT, 0, -1},
         {"empty payload with CRC 0", SAME, 0, ZERO, 0, 0},
         {"empty payload with a CRC", SAME, 0, ONE, 0, -1},
     };
     TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<uint8_t> file = im::build_firmware_image(im::ImageSpec{});
+        im::ImageSpec recipe;
+        recipe.body_size = BODY;
+        std::vector<uint8_t> file = im::build_firmware_image(recipe);
         ImageHeader header = im::image_header_of(file);
         header.payload_offset = c.offset == SAME ? header.payload_offset : c.offset;
         header.payload_length = c.length == SAME ? header.payload_length : c.length;
@@ -108,31 +108,6 @@ TEST(ExpectedVariant, FollowsTheChipVariantTable) {
     for (const Row& row : rows) {
         EXPECT_EQ(fw_expected_variant(row.chip_id, row.chip_rev), row.variant)
             << std::hex << row.chip_id << " rev " << std::dec << row.chip_rev;
-    }
-}
-
-TEST(LayoutFits, OnlyTheLayoutTheDownloadWalks) {
-    struct Case {
-        const char* name;
-        uint32_t lead_offset, body_offset, lead_length, file_size;
-        bool fits;
-    } cases[] = {
-        {"lead then body", 0, 4096, 4096, 69632, true},
-        {"empty body", 0, 4096, 4096, 4096, true},
-        {"two-block lead", 0, 8192, 8192, 8192 + 40960, true},
-        {"lead offset not 0", 4096, 4096, 4096, 69632, false},
-        {"body offset beyond the lead", 0, 8192, 4096, 69632, false},
-        {"body offset inside the lead", 0, 2048, 4096, 69632, false},
-        {"lead length not whole units", 0, 6144, 6144, 6144 + 65536, false},
-        {"body not whole units", 0, 4096, 4096, 69632 + 2048, false},
-        {"file shorter than its lead", 0, 73728, 73728, 69632, false},
-    };
-    for (const Case& c : cases) {
-        ImageHeader header;
-        header.lead_offset = c.lead_offset;
-        header.body_offset = c.body_offset;
-        header.lead_length = c.lead_length;
-        EXPECT_EQ(fw_layout_fits(header, c.file_size), c.fits) << c.name;
     }
 }
 

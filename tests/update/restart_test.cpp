@@ -19,9 +19,14 @@ class RestartTest : public StagedTest {
         bridge.install_image(image);
         image_path = write("image.bin", image);
         open();
+        EXPECT_EQ(fw_check_image(handle, image_path.c_str(), false, &validated), 0);
+        EXPECT_EQ(fw_note_bridge(handle, OUR_IDENTITY, &ours), 0);
         return bridge;
     }
-    int restart(int limit = 10) { return fw_restart_reconnect(&handle, image_path.c_str(), limit); }
+    int restart(int limit = 10) {
+        validated.path = image_path.c_str();
+        return fw_restart_reconnect(&handle, validated, ours, limit, &found_path);
+    }
     // Virtual time at which the restart command went out.
     double restart_time() {
         auto restarts = commands(sim(), OP_VENDOR_WRITE, SUB_RESTART);
@@ -32,7 +37,9 @@ class RestartTest : public StagedTest {
         return handle && dev_read_identity(handle, &word) == 0 ? word : 0;
     }
     std::vector<uint8_t> image;
-    std::string image_path;
+    std::string image_path, found_path;
+    ValidatedImage validated;
+    ValidatedBridge ours;
 };
 
 // The header block is written first; a second bridge, listed before ours, is
@@ -133,6 +140,60 @@ TEST_F(RestartTest, FailureBeforeTheRestartKeepsTheBridgeOpenInTheSlot) {
         EXPECT_TRUE(commands(sim(), OP_VENDOR_WRITE, SUB_RESTART).empty());
         if (damaged_image) {
             EXPECT_EQ(write_commands(), 0u);
+        }
+    }
+}
+
+// A second bridge answering with our identity word, listed before ours: it is
+// never taken, whatever its chip and firmware, and hears no write. One that
+// also holds the header just written cannot be told from ours: when both
+// answer, the restart does not guess.
+TEST_F(RestartTest, BridgeWithTheSameIdentityWordIsNeverTaken) {
+    struct Case {
+        const char* what;
+        uint32_t chip_id;
+        bool our_header;  // the twin holds the header the restart writes
+        double our_boot;  // seconds; < 0: ours never comes back
+        int result;
+    } cases[] = {
+        {"other chip, rescue firmware, ours back", 0xA0010002, false, 3, 0},
+        {"same chip, old main firmware, ours back", 0xA0020001, false, 3, 0},
+        {"same chip, old main firmware, ours never back", 0xA0020001, false, -1, -1},
+        {"same chip and the same header, both on the bus", 0xA0020001, true, 0.5, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        sim::BridgeConfig twin_config;
+        twin_config.name = "twin";
+        twin_config.path = OTHER_PATH;
+        twin_config.identity = OUR_IDENTITY;
+        twin_config.chip_id = c.chip_id;
+        if (c.chip_id == 0xA0010002) {
+            twin_config.revision = "2.00";  // the first chips' register block
+            twin_config.model = "VTX4500";
+        }
+        sim::Bridge& twin = add_bridge(twin_config);
+        sim::BridgeConfig config;
+        config.boot_seconds = c.our_boot;
+        start(config);
+        const uint8_t variant = c.chip_id == 0xA0010002 ? 3 : 13;
+        twin.install_image(c.our_header ? image
+                                        : im::build_firmware_image(im::rescue_spec(variant)));
+
+        EXPECT_EQ(restart(), c.result);
+        EXPECT_EQ(twin.restart_count(), 0);
+        for (const auto& entry : sim().trace())
+            EXPECT_FALSE(entry.bridge == "twin" && entry.cdb[0] == OP_VENDOR_WRITE);
+        if (c.result == 0) {
+            EXPECT_EQ(found_path, BRIDGE_PATH);
+            EXPECT_EQ(identity_in_slot(), OUR_IDENTITY);
+            EXPECT_EQ(sim().trace().back().bridge, "bridge");
+        } else {
+            EXPECT_EQ(handle, nullptr);
+        }
+        if (c.our_header) {
+            EXPECT_LT(sim().now() - restart_time(), 5.0) << "no waiting out the limit";
         }
     }
 }

@@ -232,10 +232,11 @@ TEST_F(SequencerTest, EachFaultEndsTheRunWithItsOwnCode) {
         count_before(sim(), vendor(OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE),
                      nth_command(sim(), flash_set_at(im::LED_IMAGE_ADDRESS, ~0u), 0));
     // Inside the final restart: the header block read, its write, the
-    // read-back, the identity, the restart. The read comes second to last.
+    // read-back, the identity, the block read the bridge is to be found with
+    // again, the restart. The first read comes third to last.
     const long restart = nth_command(sim(), vendor(OP_VENDOR_WRITE, SUB_RESTART), 0);
     const long restart_header_read = nth_command(
-        sim(), HEADER_BLOCK_READ, int(count_before(sim(), HEADER_BLOCK_READ, restart)) - 2);
+        sim(), HEADER_BLOCK_READ, int(count_before(sim(), HEADER_BLOCK_READ, restart)) - 3);
     ASSERT_GE(restart_header_read, 0);
 
     struct Case {

@@ -14,8 +14,8 @@
 #include "tests/support/support.h"
 #include "tools/imagemaker/image_builder.h"
 #include "update/progress.h"
-#include "vtx/buffer.h"
 #include "vtx/bytes.h"
+#include "vtx/testing/buffer_hooks.h"
 
 namespace vtx::test {
 

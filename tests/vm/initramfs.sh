@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Builds the guest's initramfs (an uncompressed newc cpio archive):
-#   initramfs.sh KERNEL_DIR BUILD_DIR SAMPLES_DIR OUT
+#   initramfs.sh KERNEL_DIR BUILD_DIR SAMPLES_DIR OUT [WINDOWS_BUILD_DIR]
 # with busybox, the kernel modules in load order, the gadget and probe
 # programs, the update tool with its shared libraries, sg_inq and sg_raw
-# with theirs, the sample files, /init and the scenario scripts.
+# with theirs, the sample files, /init and the scenario scripts; with a
+# Windows build, its executables too (run under the host's Wine, which the
+# guest reaches through a 9p share, with the modules for that).
 set -euo pipefail
 
-kernel_dir=$1 build=$2 samples=$3 out=$4
+kernel_dir=$1 build=$2 samples=$3 out=$4 win_build=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 version=$(basename "$(ls "$kernel_dir"/boot/vmlinuz-* | head -n1)")
 version=${version#vmlinuz-}
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage"/{bin,dev,proc,sys,tmp,vm/scenarios,lib/modules}
+mkdir -p "$stage"/{bin,dev,proc,sys,tmp,vm/scenarios,vm/win,lib/modules}
 
 cp /bin/busybox "$stage/bin/busybox"
 cp "$here/init" "$stage/init"
@@ -48,9 +50,11 @@ add_modules() {  # add_modules LIST MODULE...
 }
 : >"$stage/vm/modules.list"
 : >"$stage/vm/modules.later"
+: >"$stage/vm/modules.wine"
 add_modules modules.list configfs dummy_hcd libcomposite usb_f_fs usb_storage crct10dif_generic \
     sd_mod sr_mod sg
 add_modules modules.later scsi_debug
+add_modules modules.wine virtio_pci 9pnet_virtio 9p overlay
 
 # A dynamically linked program goes in with the libraries ldd names.
 copy_program() {
@@ -71,6 +75,12 @@ for program in "$build/tools/usbgadget/vtx_usbgadget" "$build/tools/usbgadget/vt
                "$build/app/vtx_fwupdate" "$build/companion/vtx_bridge" "$(command -v sg_inq)" "$(command -v sg_raw)" "$(command -v sg_reset)"; do
     copy_program "$program"
 done
+
+if [ -n "$win_build" ]; then
+    for program in app/vtx_fwupdate.exe companion/vtx_bridge.exe tools/usbgadget/vtx_vmprobe.exe; do
+        [ -f "$win_build/$program" ] && cp "$win_build/$program" "$stage/vm/win/"
+    done
+fi
 
 # Which parts of vtx_fwupdate this build carries, told by their message
 # texts; scenarios that need a missing part report themselves pending.

@@ -167,3 +167,70 @@ show_failure() {
     echo "--- dmesg (last 40 lines)"
     dmesg | tail -n 40
 }
+
+# The Windows scenarios run the Windows executables under the host's Wine:
+# the host's root file system is shared read-only through 9p and the guest
+# chroots into it, with its own /dev, /proc, /sys and a tmpfs on /tmp. The
+# prefix the host made (tests/vm/wineprefix.sh) lies under a writable
+# overlay; drive d: is the optical drive whose device is /dev/sr0. The
+# executables and the samples are in /tmp/vtx of that root, the working
+# directory of wine_run. One Wine session (a persistent wineserver with its
+# services) serves every Windows scenario of the boot: starting one is the
+# slowest step in the emulated guest.
+WINE_ROOT=/host
+
+kernel_arg() {  # the value of kernel parameter $1, or ""
+    local word
+    for word in $(cat /proc/cmdline); do
+        case $word in "$1="*) echo "${word#*=}" ;; esac
+    done
+}
+
+wine_env() {  # wine_env COMMAND...: COMMAND in the host's root, Wine's environment
+    chroot "$WINE_ROOT" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp/home \
+        WINEPREFIX=/tmp/wine/prefix WINEDEBUG="${WINEDEBUG:--all}" \
+        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" "$@"
+}
+
+wine_ready() {
+    local prefix
+    prefix=$(kernel_arg vtx.wineprefix)
+    [ -n "$prefix" ] || pending "no Windows build or no Wine on the host for this run"
+    ls /vm/win/*.exe >/dev/null 2>&1 || pending "no Windows executables in this run"
+    grep -q " $WINE_ROOT/tmp/wine/prefix " /proc/mounts && return 0
+    while read -r module params; do
+        insmod "/lib/modules/$module" $params 2>/dev/null
+    done </vm/modules.wine
+    mkdir -p "$WINE_ROOT"
+    mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000,cache=loose hostroot "$WINE_ROOT" ||
+        fail "the host's root file system could not be mounted"
+    [ -d "$WINE_ROOT$prefix" ] || fail "no Wine prefix at $prefix in the host's file system"
+    mount -t tmpfs tmp "$WINE_ROOT/tmp"
+    mount -o bind /dev "$WINE_ROOT/dev"
+    mount -t proc proc "$WINE_ROOT/proc"
+    mount -o bind /sys "$WINE_ROOT/sys"
+    mkdir -p "$WINE_ROOT"/tmp/wine/upper "$WINE_ROOT"/tmp/wine/work "$WINE_ROOT"/tmp/wine/prefix \
+        "$WINE_ROOT"/tmp/home "$WINE_ROOT"/tmp/vtxcd "$WINE_ROOT"/tmp/vtx
+    mount -t overlay overlay \
+        -o "lowerdir=$WINE_ROOT$prefix,upperdir=$WINE_ROOT/tmp/wine/upper,workdir=$WINE_ROOT/tmp/wine/work" \
+        "$WINE_ROOT/tmp/wine/prefix" || fail "no writable layer over the Wine prefix"
+    cp /vm/win/*.exe /vm/samples/* "$WINE_ROOT/tmp/vtx/"
+    wine_env /usr/lib/wine/wineserver -p || fail "wineserver did not start"
+}
+
+# wine_run OUT PROGRAM ARGS...: PROGRAM under Wine in /tmp/vtx of the host's
+# root, standard input from the caller; its standard output in OUT and its
+# standard error in OUT.err, both without the carriage returns of the C
+# runtime's text mode; its exit code in $status and its time in $elapsed.
+wine_run() {
+    local out=$1 begin
+    shift
+    begin=$(uptime_s)
+    wine_env /bin/sh -c 'cd /tmp/vtx && exec /usr/lib/wine/wine64 "$@"' wine "$@" \
+        >"$out.raw" 2>"$out.err.raw"
+    status=$?
+    elapsed=$(elapsed_since "$begin")
+    tr -d '\r' <"$out.raw" >"$out"
+    tr -d '\r' <"$out.err.raw" >"$out.err"
+    rm -f "$out.raw" "$out.err.raw"
+}

@@ -4,9 +4,12 @@
 # build of vtx_fwupdate and the scenario scripts, runs the scenarios inside
 # the guest and reports each one's verdict.
 #
-#   tests/vm/run.sh [--build-dir DIR] [--scenario NAME]... [--accel auto|kvm|tcg]
-#                   [--timeout SECONDS] [--keep DIR] [--shell]
+#   tests/vm/run.sh [--build-dir DIR] [--windows-build DIR] [--scenario NAME]...
+#                   [--accel auto|kvm|tcg] [--timeout SECONDS] [--keep DIR] [--shell]
 #
+# --windows-build adds the Windows executables of that build; the guest runs
+# them under the host's Wine, whose root file system it mounts read-only
+# through 9p. Without it (or without Wine) the Windows scenarios are pending.
 # --shell boots the same guest to a shell instead (quit with Ctrl-A X).
 #
 # Exit 0: every scenario passed (pending ones allowed); 1: a scenario failed
@@ -17,6 +20,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$root/build/linux-release
+win_build=""
 scenarios=()
 accel=auto
 limit=420
@@ -25,13 +29,14 @@ shell=0
 while [ $# -gt 0 ]; do
     case $1 in
         --build-dir) build=$(cd "$2" && pwd); shift 2 ;;
+        --windows-build) win_build=$(cd "$2" && pwd); shift 2 ;;
         --scenario) scenarios+=("$2"); shift 2 ;;
         --accel) accel=$2; shift 2 ;;
         --timeout) limit=$2; shift 2 ;;
         --keep) keep=$2; shift 2 ;;
         --shell) shell=1; shift ;;
-        *) echo "usage: $0 [--build-dir DIR] [--scenario NAME]... [--accel auto|kvm|tcg]" \
-                "[--timeout SECONDS] [--keep DIR] [--shell]" >&2; exit 2 ;;
+        *) echo "usage: $0 [--build-dir DIR] [--windows-build DIR] [--scenario NAME]..." \
+                "[--accel auto|kvm|tcg] [--timeout SECONDS] [--keep DIR] [--shell]" >&2; exit 2 ;;
     esac
 done
 
@@ -60,21 +65,43 @@ work=${keep:-$(mktemp -d)}
 mkdir -p "$work"
 [ -n "$keep" ] || trap 'rm -rf "$work"' EXIT
 
+# The Windows scenarios: the host's root file system, read-only, through 9p
+# (the guest chroots into it to run Wine), and the prefix they start from.
+share=()
+wine_append=""
+if [ -n "$win_build" ]; then
+    devices=$(qemu-system-x86_64 -device help 2>/dev/null || true)
+    if ! grep -q '"virtio-9p-pci"' <<<"$devices"; then
+        echo "vm: no Windows scenarios: this QEMU has no 9p file system sharing"
+        win_build=""
+    elif prefix=$("$here/wineprefix.sh" "$cache" 2>"$work/wine.err"); then
+        share=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
+        wine_append="vtx.wineprefix=$prefix"
+    else
+        echo "vm: no Windows scenarios: $(cat "$work/wine.err")"
+        win_build=""
+    fi
+fi
+
 t0=$(date +%s)
 "$here/samples.sh" "$build" "$work/samples"
-"$here/initramfs.sh" "$kernel_dir" "$build" "$work/samples" "$work/initramfs.cpio"
+"$here/initramfs.sh" "$kernel_dir" "$build" "$work/samples" "$work/initramfs.cpio" "$win_build"
 t1=$(date +%s)
 
 # QEMU with the rig's devices: serial console on standard output, the exit
 # port for the verdict, nothing else.
+# The emulated CPU goes without SMAP: with it, QEMU's emulator faults on
+# Wine's return to user mode (iretq from its system call dispatcher) and the
+# guest kernel oopses in every Wine process ("supervisor read access in user
+# mode"). Nothing else in the rig needs SMAP.
 qemu() {  # qemu ACCEL SECONDS APPEND
-    local accel_args=(-accel tcg -cpu max)
+    local accel_args=(-accel tcg -cpu max,smap=off)
     [ "$1" = kvm ] && accel_args=(-accel kvm -cpu host)
     timeout -k 5 "$2" qemu-system-x86_64 -nodefaults -display none -no-reboot \
         "${accel_args[@]}" -smp 2 -m 1024 -serial stdio \
-        -device isa-debug-exit,iobase=0xf4,iosize=0x04 \
+        -device isa-debug-exit,iobase=0xf4,iosize=0x04 "${share[@]}" \
         -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
-        -append "console=ttyS0 loglevel=3 panic=-1 $3" </dev/null
+        -append "console=ttyS0 loglevel=3 panic=-1 $wine_append $3" </dev/null
 }
 
 # /dev/kvm may be there and still unable to boot this kernel (it hangs or
@@ -98,10 +125,10 @@ choose_accel() {
 chosen=$(choose_accel)
 
 if [ $shell -eq 1 ]; then
-    qemu-system-x86_64 -nodefaults -display none -no-reboot -accel tcg -cpu max -smp 2 \
-        -m 1024 -serial mon:stdio -device isa-debug-exit,iobase=0xf4,iosize=0x04 \
+    qemu-system-x86_64 -nodefaults -display none -no-reboot -accel tcg -cpu max,smap=off -smp 2 \
+        -m 1024 -serial mon:stdio -device isa-debug-exit,iobase=0xf4,iosize=0x04 "${share[@]}" \
         -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
-        -append "console=ttyS0 loglevel=3 panic=-1 vtx.shell=1"
+        -append "console=ttyS0 loglevel=3 panic=-1 $wine_append vtx.shell=1"
     exit 0
 fi
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tools/imagemaker/image_builder.h"
+#include "vtx/record_writers.h"
 
 namespace vtx::imagemaker {
 

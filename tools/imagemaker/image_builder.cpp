@@ -8,6 +8,7 @@
 #include "update/image.h"
 #include "vtx/bytes.h"
 #include "vtx/file.h"
+#include "vtx/record_writers.h"
 
 namespace vtx::imagemaker {
 

@@ -9,6 +9,10 @@
 //   vtx_vmprobe send PATH CDB-HEX out DATA-HEX
 //       prints "result <code>", then "data <hex>" for data-in and
 //       "sense <hex>" (18 bytes)
+//   vtx_vmprobe run PATH               one handle, one command per line of
+//       standard input ("CDB-HEX in LENGTH" or "CDB-HEX out DATA-HEX")
+//   vtx_vmprobe property PATH...       (Windows) each drive's storage device
+//       descriptor, as discovery asks for it (see property below)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +21,12 @@
 
 #include "device/discovery.h"
 #include "device/transport.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <winioctl.h>
+#endif
 
 namespace {
 
@@ -61,33 +71,86 @@ int scan() {
     return found;
 }
 
-int send(int argc, char** argv) {
+// One command on an opened device: CDB, "in" LENGTH or "out" DATA-HEX.
+// Prints its outcome; 2 when the words do not make a command.
+int send_one(DeviceHandle* handle, const char* cdb_hex, const char* direction, const char* arg) {
     VendorCommand command;
     std::vector<uint8_t> cdb, data;
-    if (argc != 6 || !parse_hex(argv[3], cdb) || cdb.empty() || cdb.size() > 16)
+    if (!parse_hex(cdb_hex, cdb) || cdb.empty() || cdb.size() > 16)
         return 2;
     std::memcpy(command.cdb, cdb.data(), cdb.size());
-    bool data_in = std::strcmp(argv[4], "in") == 0;
+    bool data_in = std::strcmp(direction, "in") == 0;
     if (data_in) {
-        data.assign(std::strtoul(argv[5], nullptr, 0), 0);
-    } else if (std::strcmp(argv[4], "out") != 0 || !parse_hex(argv[5], data)) {
+        data.assign(std::strtoul(arg, nullptr, 0), 0);
+    } else if (std::strcmp(direction, "out") != 0 || !parse_hex(arg, data)) {
         return 2;
-    }
-    DeviceHandle* handle = dev_open(argv[2]);
-    if (handle == nullptr) {
-        std::printf("open failed\n");
-        return 1;
     }
     uint8_t sense[18] = {};
     int result = dev_send(handle, command, data.empty() ? nullptr : data.data(),
                           int32_t(data.size()), data_in ? DIR_IN : DIR_OUT, DEV_TIMEOUT, sense);
-    dev_close(handle);
     std::printf("result %d\n", result);
     if (data_in)
         print_hex("data", data.data(), data.size());
     print_hex("sense", sense, sizeof sense);
     return 0;
 }
+
+// send PATH CDB DIRECTION ARG, or run PATH with one "CDB DIRECTION ARG" line
+// per command on standard input, all through one handle.
+int send(int argc, char** argv, bool from_input) {
+    if (argc != (from_input ? 3 : 6))
+        return 2;
+    DeviceHandle* handle = dev_open(argv[2]);
+    if (handle == nullptr) {
+        std::printf("open failed\n");
+        return 1;
+    }
+    int status = 0;
+    if (!from_input) {
+        status = send_one(handle, argv[3], argv[4], argv[5]);
+    } else {
+        static char line[1 << 17], arg[1 << 17];
+        char cdb[40], direction[4];
+        while (status == 0 && std::fgets(line, sizeof line, stdin)) {
+            if (std::sscanf(line, "%39s %3s %131071s", cdb, direction, arg) != 3)
+                continue;
+            status = send_one(handle, cdb, direction, arg);
+        }
+    }
+    dev_close(handle);
+    return status;
+}
+
+#ifdef _WIN32
+// What the platform answers to discovery's bus type question, whole: asked
+// as discovery asks it, of drives opened as discovery opens them. One line
+// per path: "PATH open failed ERROR", "PATH query failed ERROR" or
+// "PATH bus TYPE descriptor HEX".
+void property(const char* path) {
+    HANDLE drive =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (drive == INVALID_HANDLE_VALUE) {
+        std::printf("%s open failed %lu\n", path, GetLastError());
+        return;
+    }
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    STORAGE_DEVICE_DESCRIPTOR descriptor = {};
+    DWORD returned = 0;
+    BOOL ok = DeviceIoControl(drive, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                              &descriptor, sizeof descriptor, &returned, nullptr);
+    DWORD error = ok ? 0 : GetLastError();
+    CloseHandle(drive);
+    if (!ok) {
+        std::printf("%s query failed %lu\n", path, error);
+        return;
+    }
+    std::printf("%s bus %u ", path, unsigned(descriptor.BusType));
+    print_hex("descriptor", reinterpret_cast<const uint8_t*>(&descriptor), returned);
+}
+#endif
 
 }  // namespace
 
@@ -98,11 +161,19 @@ int main(int argc, char** argv) {
         status = enumerate();
     else if (verb == "scan" && argc == 2)
         status = scan();
-    else if (verb == "send")
-        status = send(argc, argv);
+    else if (verb == "send" || verb == "run")
+        status = send(argc, argv, verb == "run");
+#ifdef _WIN32
+    else if (verb == "property" && argc > 2) {
+        for (int i = 2; i < argc; ++i)
+            property(argv[i]);
+        status = 0;
+    }
+#endif
     if (status == 2) {
         std::fputs(
-            "usage: vtx_vmprobe enumerate | scan | send PATH CDB-HEX (in LENGTH | out DATA-HEX)\n",
+            "usage: vtx_vmprobe enumerate | scan | send PATH CDB-HEX (in LENGTH | out DATA-HEX)"
+            " | run PATH | property PATH...\n",
             stderr);
     }
     return status;
