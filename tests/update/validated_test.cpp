@@ -131,5 +131,33 @@ TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnche
     }
 }
 
+// The parameter file changed before any command after validation read it
+// (the first write comes after that): the area programmed is the one
+// validation packed, never the file as it reads by then.
+TEST_F(ValidatedTest, ParameterFileChangedAfterValidationIsNeverWhatIsProgrammed) {
+    start();
+    ASSERT_EQ(run(), 0);
+    const long command_total = sim().command_count();
+    const long first_write = nth_command(
+        sim(), [](const sim::TraceEntry& e) { return e.cdb[0] == OP_VENDOR_WRITE; }, 0);
+    ASSERT_GT(first_write, 0);
+    const std::vector<uint8_t> validated_area =
+        bridge->read_flash(HB + HEADER_HALF_SIZE, HEADER_HALF_SIZE);
+    for (long at = first_write; at < command_total; ++at) {
+        SCOPED_TRACE(::testing::Message() << "parameter file changed before command " << at);
+        dir.write("bridge.cfg", "VID = 0x1D6B\nSCSI_VENDOR = \"Vantrex\"\n");
+        start();
+        sim().set_command_hook([&, at](long index) {
+            if (index == at)
+                dir.write("bridge.cfg", "VID = 0x1234\nPID = 0x5678\n");
+        });
+        const int result = run();
+        sim().set_command_hook(nullptr);
+        ASSERT_EQ(result, 0);
+        EXPECT_EQ(bridge->read_flash(HB + HEADER_HALF_SIZE, HEADER_HALF_SIZE), validated_area);
+    }
+    dir.write("bridge.cfg", "VID = 0x1D6B\nSCSI_VENDOR = \"Vantrex\"\n");
+}
+
 }  // namespace
 }  // namespace vtx::test
