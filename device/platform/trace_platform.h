@@ -50,7 +50,9 @@ class TracePlatform : public Platform {
     std::string executable_path() override { return inner_.executable_path(); }
     char path_separator() const override { return inner_.path_separator(); }
     bool is_elevated() override { return inner_.is_elevated(); }
-    void relaunch_elevated(int argc, char** argv) override { inner_.relaunch_elevated(argc, argv); }
+    int relaunch_elevated(int argc, char** argv, std::string& failure) override {
+        return inner_.relaunch_elevated(argc, argv, failure);
+    }
     bool is_terminal(std::FILE* stream) override { return inner_.is_terminal(stream); }
 
   private:
