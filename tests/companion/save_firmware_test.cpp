@@ -40,7 +40,7 @@ TEST(SaveFirmware, WhatCannotBeSavedFaithfullyIsRefusedAndNothingIsWritten) {
         {"rescue firmware runs",
          [](sim::SimPlatform&, sim::Bridge& bridge) {
              bridge.install_image(
-                 im::build_firmware_image(im::rescue_spec_for_chip(0xA0020001, 10)));
+                 im::build_firmware_image(im::rescue_recipe_for_chip(0xA0020001, 10)));
          },
          true, "does not run its main firmware"},
         {"a body byte differs from what the CRC says",

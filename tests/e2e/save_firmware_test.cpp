@@ -39,7 +39,7 @@ TEST(SaveFirmware, SavedImageTakesTheBridgeBackAfterAnUpdate) {
     UpdateFiles files;
     sim::Bridge& bridge = add_sample_bridge(sim.sim(), {1, 2, 3, 0, 20240115});
     // A body of its own, so the update to 1.2.4 changes every region.
-    imagemaker::ImageSpec running = imagemaker::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+    imagemaker::ImageRecipe running = imagemaker::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     running.version = {1, 2, 3, 0, 20240115};
     running.seed = 7;
     bridge.install_image(imagemaker::build_firmware_image(running));

@@ -21,9 +21,9 @@ class ValidatedTest : public StagedTest {
   protected:
     void SetUp() override {
         StagedTest::SetUp();
-        bin_file = im::build_firmware_image(im::firmware_spec(13, NEW_VERSION));
-        rescue_file = im::build_firmware_image(im::rescue_spec(13));
-        old_file = im::build_firmware_image(im::firmware_spec(13, OLD_VERSION));
+        bin_file = im::build_firmware_image(im::firmware_recipe(13, NEW_VERSION));
+        rescue_file = im::build_firmware_image(im::rescue_recipe(13));
+        old_file = im::build_firmware_image(im::firmware_recipe(13, OLD_VERSION));
         bin = write("fw_v1.2.4.061524.bin", bin_file);
         rescue = write("rescue.bin", rescue_file);
         led = write("led.bin", im::build_led_image({}));
@@ -89,9 +89,9 @@ TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnche
         std::vector<uint8_t> other;
     } changes[] = {
         {"firmware image replaced", &bin, true,
-         im::build_firmware_image(im::firmware_spec(3, {9, 9, 9, 0, 20991231}))},
+         im::build_firmware_image(im::firmware_recipe(3, {9, 9, 9, 0, 20991231}))},
         {"firmware image changed in place", &bin, false, {}},
-        {"rescue image replaced", &rescue, true, im::build_firmware_image(im::rescue_spec(3))},
+        {"rescue image replaced", &rescue, true, im::build_firmware_image(im::rescue_recipe(3))},
         {"rescue image changed in place", &rescue, false, {}},
         {"LED image replaced by one over the rescue body", &led, true,
          im::build_led_image({im::RESCUE_BODY_ADDRESS, 5000, 1})},
