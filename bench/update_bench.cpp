@@ -58,9 +58,9 @@ bool prepare(const fs::path& dir, uint32_t firmware_body, uint32_t rescue_body,
     InPlatform setup;  // none of this is the tool's
     fs::create_directories(dir);
     const UpdateFiles files = files_in(dir);
-    im::ImageSpec firmware = im::firmware_spec(13, {2, 0, 0, 0, 20250301});
+    im::ImageRecipe firmware = im::firmware_recipe(13, {2, 0, 0, 0, 20250301});
     firmware.body_size = firmware_body;
-    im::ImageSpec rescue = im::rescue_spec(13);
+    im::ImageRecipe rescue = im::rescue_recipe(13);
     rescue.body_size = rescue_body;
     im::write_binary_file(files.bin, im::build_firmware_image(firmware));
     im::write_binary_file(files.rescue, im::build_firmware_image(rescue));
@@ -71,7 +71,7 @@ bool prepare(const fs::path& dir, uint32_t firmware_body, uint32_t rescue_body,
     RecordingSim layer;
     sim::BridgeConfig config;
     config.boot_seconds = 0;
-    layer.add_bridge(config).install_image(im::build_firmware_image(im::firmware_spec(13)));
+    layer.add_bridge(config).install_image(im::build_firmware_image(im::firmware_recipe(13)));
     platform_install(&layer);
     const int result = update_with(files);
     platform_install(nullptr);

@@ -16,7 +16,7 @@ set(VTX_PACKAGE_NAME vtx-fwupdate)  # Debian package names take no underscore
 # The documents the README links to, installed in docs/ beside it so that
 # every link of the installed README leads somewhere.
 set(linked_docs)
-foreach(doc imagemaker linux simulated-run simulator vm-rig vtx_bridge)
+foreach(doc imagemaker linux simulated-run simulator trace vm-rig vtx_bridge)
     list(APPEND linked_docs ${PROJECT_SOURCE_DIR}/docs/${doc}.md)
 endforeach()
 list(APPEND linked_docs ${PROJECT_SOURCE_DIR}/docs/vtx_bridge.schema.json)

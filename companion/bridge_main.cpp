@@ -6,6 +6,9 @@
 #include "companion/cli.h"
 #include "companion/commands.h"
 #include "companion/output.h"
+#include "companion/text.h"
+#include "device/platform/trace_platform.h"
+#include "tools/outfile/growing_file.h"
 
 namespace vtx::companion {
 
@@ -60,6 +63,19 @@ const CommandHelp COMMAND_HELP[] = {
      "\n"
      "Exit codes: 0 written, 1 the update tool would refuse CFG, or OUT cannot\n"
      "be written.\n"},
+    {"save-firmware", "save-firmware [--json] [PATH] [OUT]",
+     "Saves the firmware the bridge runs as an image file that vtx_fwupdate takes\n"
+     "back: the image header from the header block, then the lead region and the\n"
+     "body where the header places them, read through the read window with read\n"
+     "commands only. The payload read back must match the header's CRC-32, or\n"
+     "nothing is written. OUT defaults to fw_vX.Y.Z.mmddyy.bin in the current\n"
+     "directory, named from the bridge's version reply; PATH defaults to the first\n"
+     "bridge (give \"\" for it when naming OUT). An existing OUT is replaced whole.\n"
+     "A bridge in its rescue firmware, or an image whose CRC covers the bytes the\n"
+     "bridge keeps its parameters in, is refused.\n"
+     "\n"
+     "Exit codes: 0 saved, 1 refused, a read failed, the CRC does not match or OUT\n"
+     "cannot be written, 2 no bridge.\n"},
 };
 
 const CommandHelp* help_of(const std::string& name) {
@@ -105,6 +121,8 @@ int dispatch(const Output& output) {
         return run_params(output);
     if (command == "check")
         return run_check(output);
+    if (command == "save-firmware")
+        return run_save_firmware(output);
     return run_pack_params(output);
 }
 
@@ -128,11 +146,44 @@ int dispatch_guarded(const Output& output) {
     }
 }
 
+class TraceFile : public TraceSink {
+  public:
+    outfile::GrowingFile file;
+    void line(const std::string& text) override { file.append(text + "\n"); }
+};
+
+// The command with every platform call traced to the --trace file, which
+// replaces an old one only once the command is done.
+int dispatch_traced(const Output& output, int argc, char** argv) {
+    const std::string& path = output.invocation->trace_path;
+    TraceFile trace;
+    std::string reason;
+    if (!trace.file.open(path, reason))
+        return finish_early(output, EXIT_FAILED,
+                            "cannot write the trace " + printable(path) + ": " + reason);
+    TraceHeader header{output.invocation->program, bridge_version(), {}};
+    for (int i = 1; i < argc; ++i)
+        header.arguments.push_back(argv[i]);
+    Platform& inner = platform();
+    int code;
+    {
+        TracePlatform traced(inner, trace, header);
+        platform_install(&traced);
+        code = dispatch_guarded(output);
+        platform_install(&inner);
+    }
+    if (!trace.file.finish(reason)) {
+        say_error(output, "cannot write the trace " + printable(path) + ": " + reason);
+        return code == EXIT_DONE ? EXIT_FAILED : code;
+    }
+    return code;
+}
+
 }  // namespace
 
 void print_global_help(std::FILE* out, const char* program) {
     std::fprintf(out,
-                 "Usage: %s [--json] COMMAND [ARGUMENTS]\n"
+                 "Usage: %s [--json] [--trace FILE] COMMAND [ARGUMENTS]\n"
                  "       %s --help | --version | help COMMAND | COMMAND --help\n"
                  "\n"
                  "The companion of vtx_fwupdate: looks at bridges and update files. It\n"
@@ -148,6 +199,8 @@ void print_global_help(std::FILE* out, const char* program) {
                  "  --json     one JSON document on standard output (docs/vtx_bridge.md)\n"
                  "  --help     this text; COMMAND --help for one command\n"
                  "  --version  the program's version\n"
+                 "  --trace FILE  every command sent to a device, one line each, in FILE\n"
+                 "             (docs/trace.md)\n"
                  "\n"
                  "Exit codes: 0 done, 1 failure, 2 no bridge found, 64 usage error.\n");
 }
@@ -167,6 +220,8 @@ int bridge_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
         return show_help(output, invocation.operands.empty() ? "" : invocation.operands[0]);
     if (invocation.help)
         return show_help(output, invocation.command);
+    if (!invocation.trace_path.empty())
+        return dispatch_traced(output, argc, argv);
     return dispatch_guarded(output);
 }
 

@@ -204,7 +204,7 @@ void check_name_against_header(FileReport& report) {
 
 bool not_a_regular_file(const std::string& path, Finding& failure) {
     std::error_code ignored;
-    auto status = std::filesystem::status(path, ignored);
+    auto status = std::filesystem::status(native_path(path), ignored);
     if (status.type() == std::filesystem::file_type::not_found ||
         status.type() == std::filesystem::file_type::regular) {
         return false;

@@ -15,8 +15,8 @@ struct OperandRule {
 };
 
 constexpr OperandRule OPERAND_RULES[] = {
-    {"list", 0, 0},      {"info", 0, 1},        {"params", 0, 1},
-    {"check", 1, 10000}, {"pack-params", 2, 2}, {"help", 0, 1},
+    {"list", 0, 0},        {"info", 0, 1},          {"params", 0, 1}, {"check", 1, 10000},
+    {"pack-params", 2, 2}, {"save-firmware", 0, 2}, {"help", 0, 1},
 };
 
 bool known_command(const std::string& name) {
@@ -103,6 +103,8 @@ int take_argument(int argc, char** argv, int& i, Invocation& invocation, std::st
     int taken = take_value(argc, argv, i, "--raw", invocation.raw_path);
     if (taken == 0)
         taken = take_value(argc, argv, i, "--type", invocation.type);
+    if (taken == 0)
+        taken = take_value(argc, argv, i, "--trace", invocation.trace_path);
     if (taken < 0) {
         error = arg + " needs a value";
         return EXIT_USAGE;
@@ -128,8 +130,8 @@ int take_argument(int argc, char** argv, int& i, Invocation& invocation, std::st
 }  // namespace
 
 const std::vector<std::string>& command_names() {
-    static const std::vector<std::string> names = {"list", "info", "params", "check",
-                                                   "pack-params"};
+    static const std::vector<std::string> names = {"list",  "info",        "params",
+                                                   "check", "pack-params", "save-firmware"};
     return names;
 }
 

@@ -13,9 +13,10 @@ struct Invocation {
     bool json = false;
     bool help = false;
     bool version = false;
-    std::string raw_path;  // params --raw FILE
-    std::string type;      // check --type KIND
-    bool strict = false;   // check --strict
+    std::string raw_path;    // params --raw FILE
+    std::string type;        // check --type KIND
+    bool strict = false;     // check --strict
+    std::string trace_path;  // --trace FILE, on every command
 };
 
 // The commands, in the order the help lists them.

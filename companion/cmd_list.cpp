@@ -145,7 +145,7 @@ int run_list(const Output& output) {
 }
 
 bool target_path(const Output& output, std::string& path, int& code, std::string& message) {
-    if (!output.invocation->operands.empty()) {
+    if (!output.invocation->operands.empty() && !output.invocation->operands[0].empty()) {
         path = output.invocation->operands[0];
         return true;
     }

@@ -14,6 +14,7 @@ int run_info(const Output& output);
 int run_params(const Output& output);
 int run_check(const Output& output);
 int run_pack_params(const Output& output);
+int run_save_firmware(const Output& output);
 
 // The bridge a command works on: its operand, else the first one discovery
 // admits. False with the exit code and message when there is none.

@@ -72,24 +72,28 @@ int param_write_area(DeviceHandle* handle, const uint8_t* area, uint32_t length)
     }
 }
 
-int param_apply_file(DeviceHandle* handle, const char* path, uint8_t validate_only) {
-    if (path == nullptr || path[0] == '\0')
-        return 0;
+int param_pack_file(const char* path, uint8_t* area) {
     std::vector<ParameterEntry> entries;
-    if (param_load_file(path, entries) != 0)
+    if (path == nullptr || param_load_file(path, entries) != 0)
         return -1;
     int count = int(entries.size());
-    // Checked in the validation run as well: a file the area cannot hold
-    // stops the update before its first write.
     if (!param_records_fit(param_encoded_size(entries.data(), count)))
         return -1;
-    if (validate_only != 0)
+    return param_pack_area(entries.data(), count, area) == 0 ? 0 : -1;
+}
+
+int param_apply_file(DeviceHandle* handle, const char* path, uint8_t validate_only) {
+    if (path == nullptr || path[0] == '\0')
         return 0;
     Buffer area;
     if (!buffer_alloc(area, PARAMETER_AREA_SIZE))
         return -1;
-    if (param_pack_area(entries.data(), count, area.data()) != 0)
+    // Checked in the validation run as well: a file the area cannot hold
+    // stops the update before its first write.
+    if (param_pack_file(path, area.data()) != 0)
         return -1;
+    if (validate_only != 0)
+        return 0;
     return param_write_area(handle, area.data(), PARAMETER_AREA_SIZE);
 }
 

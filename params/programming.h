@@ -17,6 +17,12 @@ int param_read_area(DeviceHandle* handle, uint8_t* destination, uint32_t length)
 // read-back and up to four attempts. 0, -1 (no memory, another length, a
 // read-back that never matched), or the failure code of a read or write.
 int param_write_area(DeviceHandle* handle, const uint8_t* area, uint32_t length);
+// Loads and checks the parameter file at `path` and packs it into the
+// 2048-byte `area`; sends nothing. 0, or -1 when the file cannot be read, sets
+// no parameter, or holds records the area cannot hold with the 0 after them.
+// The update keeps the area it validated and programs exactly that, so a file
+// changed in between never reaches the bridge.
+int param_pack_file(const char* path, uint8_t* area);
 // Loads and checks the parameter file at `path` and, unless `validate_only`,
 // programs it. An absent or empty path is 0 with nothing done. A file whose
 // records do not fit the area with the 0 after them is refused with -1 in

@@ -62,6 +62,7 @@ expected_deb="./usr/bin/vtx_bridge
 ./usr/share/doc/vtx-fwupdate/docs/linux.md
 ./usr/share/doc/vtx-fwupdate/docs/simulated-run.md
 ./usr/share/doc/vtx-fwupdate/docs/simulator.md
+./usr/share/doc/vtx-fwupdate/docs/trace.md
 ./usr/share/doc/vtx-fwupdate/docs/vm-rig.md
 ./usr/share/doc/vtx-fwupdate/docs/vtx_bridge.md
 ./usr/share/doc/vtx-fwupdate/docs/vtx_bridge.schema.json
@@ -110,6 +111,7 @@ $top/docs/imagemaker.md
 $top/docs/linux.md
 $top/docs/simulated-run.md
 $top/docs/simulator.md
+$top/docs/trace.md
 $top/docs/vm-rig.md
 $top/docs/vtx_bridge.md
 $top/docs/vtx_bridge.schema.json

@@ -257,7 +257,7 @@ bool load_description(const std::string& path, SimPlatform& sim, std::string& er
 // header in a 4096-byte lead region at lead_address, the payload in the
 // body at body_address, its CRC in the header and the version at
 // IMAGE_VERSION_OFFSET.
-struct ImageSpec {
+struct ImageRecipe {
     uint32_t signature = MODE_MAIN;
     uint8_t image_type = 0;  // IMAGE_TYPE_RESCUE_IN_MAIN for a rescue image in main format
     uint8_t chip_variant = 13;
@@ -268,7 +268,7 @@ struct ImageSpec {
     uint32_t body_length = 40960;
     uint8_t seed = 1;  // varies the body bytes
 };
-std::vector<uint8_t> make_image(const ImageSpec& recipe);
+std::vector<uint8_t> make_image(const ImageRecipe& recipe);
 
 // CRC-32 of IEEE 802.3 (reflected 0xEDB88320, preset and final inversion),
 // continued from `crc` (0 to start).

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "sim/sim_applier.h"
+#include "vtx/file.h"
 
 namespace vtx::sim::detail {
 
@@ -28,10 +29,10 @@ const Field<CommandFault, uint8_t> FAULT_BYTES[] = {
 }  // namespace
 
 std::string Applier::resolve(const std::string& file) const {
-    std::filesystem::path path(file);
+    std::filesystem::path path = native_path(file);
     if (path.is_absolute() || base_.empty())
         return file;
-    return (std::filesystem::path(base_) / path).string();
+    return narrow_path(native_path(base_) / path);
 }
 
 bool Applier::path_free(const std::string& path, std::string& reason) const {

@@ -30,7 +30,7 @@ uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc) {
     return ~crc;
 }
 
-std::vector<uint8_t> make_image(const ImageSpec& recipe) {
+std::vector<uint8_t> make_image(const ImageRecipe& recipe) {
     uint32_t lead_length = std::max(recipe.lead_length, IMAGE_HEADER_SIZE);
     std::vector<uint8_t> file(size_t(lead_length) + recipe.body_length, 0);
     for (uint32_t i = 0; i < recipe.body_length; ++i) {

@@ -11,8 +11,10 @@
 #include "app/console.h"
 #include "app/startup.h"
 #include "device/platform/platform.h"
+#include "device/platform/trace_platform.h"
 #include "sim/sim.h"
 #include "sim/sim_world.h"
+#include "tools/outfile/growing_file.h"
 
 namespace {
 
@@ -24,13 +26,15 @@ struct Options {
     vtx::sim::WorldFiles files;
     bool real_time = false;
     bool help = false;
-    std::vector<char*> tool_args;  // argument 0, then the tool's arguments
+    std::string trace;               // --trace FILE
+    std::vector<std::string> given;  // every argument after the program name
+    std::vector<char*> tool_args;    // argument 0, then the tool's arguments
 };
 
 void print_help(std::FILE* stream) {
     std::fprintf(stream,
-                 "Usage: %s [--bridges FILE] [--state FILE] [--reset] [--real-time] [--]\n"
-                 "       %*s [<bin> <rescuebin> <cfg> [led]]\n"
+                 "Usage: %s [--bridges FILE] [--state FILE] [--reset] [--real-time]\n"
+                 "       %*s [--trace FILE] [--] [<bin> <rescuebin> <cfg> [led]]\n"
                  "\n"
                  "Runs vtx_fwupdate on simulated bridges. Its arguments and config.ini are\n"
                  "the tool's own; config.ini is read beside this program.\n"
@@ -40,6 +44,8 @@ void print_help(std::FILE* stream) {
                  "                  when it exists, it is used instead of the description\n"
                  "  --reset         start from the description, whatever the state file holds\n"
                  "  --real-time     pauses take real time (default: virtual time)\n"
+                 "  --trace FILE    every command sent to a device, one line each, in FILE\n"
+                 "                  (docs/trace.md)\n"
                  "  --              ends the options; all that follows goes to the tool\n",
                  PROGRAM, int(std::strlen(PROGRAM)), "", vtx::sim::WORLD_DESCRIPTION_FILE,
                  vtx::sim::WORLD_STATE_FILE);
@@ -69,6 +75,8 @@ bool take_value(int argc, char** argv, int& i, const char* name, std::string& va
 // the tool's arguments, so the tool sees exactly what the user typed.
 bool parse_options(int argc, char** argv, Options& options) {
     options.tool_args.push_back(argc > 0 ? argv[0] : const_cast<char*>(PROGRAM));
+    for (int k = 1; k < argc; ++k)
+        options.given.push_back(argv[k]);
     int i = 1;
     for (; i < argc; ++i) {
         std::string arg = argv[i];
@@ -80,7 +88,8 @@ bool parse_options(int argc, char** argv, Options& options) {
         if (arg.rfind("--", 0) != 0)
             break;
         if (take_value(argc, argv, i, "--bridges", options.files.bridges, error) ||
-            take_value(argc, argv, i, "--state", options.files.state, error)) {
+            take_value(argc, argv, i, "--state", options.files.state, error) ||
+            take_value(argc, argv, i, "--trace", options.trace, error)) {
             if (error)
                 return false;
         } else if (arg == "--reset") {
@@ -98,6 +107,44 @@ bool parse_options(int argc, char** argv, Options& options) {
         options.tool_args.push_back(argv[i]);
     options.tool_args.push_back(nullptr);
     return true;
+}
+
+class TraceFile : public vtx::TraceSink {
+  public:
+    vtx::outfile::GrowingFile file;
+    void line(const std::string& text) override { file.append(text + "\n"); }
+};
+
+// The tool's run, traced when the user asked for it: the trace file replaces
+// an old one only once the run is done.
+int run_tool(const Options& options, vtx::sim::SimPlatform& sim, bool& trace_failed) {
+    std::vector<char*> args = options.tool_args;
+    vtx::Console console{stdout, stderr, stdin};
+    if (options.trace.empty()) {
+        vtx::platform_install(&sim);
+        int code = vtx::vtx_main(int(args.size()) - 1, args.data(), console);
+        vtx::console_flush(console);
+        return code;
+    }
+    TraceFile trace;
+    std::string error;
+    if (!trace.file.open(options.trace, error)) {
+        std::fprintf(stderr, "%s: cannot write the trace %s: %s\n", PROGRAM, options.trace.c_str(),
+                     error.c_str());
+        trace_failed = true;
+        return SIM_FAILURE;
+    }
+    vtx::TracePlatform traced(sim, trace, {PROGRAM, vtx::TOOL_VERSION, options.given});
+    vtx::platform_install(&traced);
+    int code = vtx::vtx_main(int(args.size()) - 1, args.data(), console);
+    vtx::console_flush(console);
+    vtx::platform_install(&sim);
+    if (!trace.file.finish(error)) {
+        std::fprintf(stderr, "\n%s: cannot write the trace %s: %s\n", PROGRAM,
+                     options.trace.c_str(), error.c_str());
+        trace_failed = true;
+    }
+    return code;
 }
 
 }  // namespace
@@ -123,10 +170,8 @@ int main(int argc, char** argv) {
     sim.set_terminal(vtx::native_platform().is_terminal(stderr));
     sim.set_real_time(options.real_time);
 
-    vtx::platform_install(&sim);
-    vtx::Console console{stdout, stderr, stdin};
-    int code = vtx::vtx_main(int(options.tool_args.size()) - 1, options.tool_args.data(), console);
-    vtx::console_flush(console);
+    bool trace_failed = false;
+    int code = run_tool(options, sim, trace_failed);
     vtx::platform_install(nullptr);
 
     std::string error;
@@ -135,5 +180,5 @@ int main(int argc, char** argv) {
                      options.files.state.c_str(), error.c_str());
         return SIM_FAILURE;
     }
-    return code;
+    return trace_failed ? SIM_FAILURE : code;
 }

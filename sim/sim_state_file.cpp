@@ -275,7 +275,7 @@ bool SimPlatform::load(const std::string& path, std::string& error) {
 }
 
 bool load_description(const std::string& path, SimPlatform& sim, std::string& error) {
-    std::string base = std::filesystem::path(path).parent_path().string();
+    std::string base = narrow_path(native_path(path).parent_path());
     return detail::load_into(*sim.state_, path, base, false, error);
 }
 

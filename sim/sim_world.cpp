@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "tools/outfile/replace_file.h"
+#include "vtx/file.h"
 
 namespace vtx::sim {
 
@@ -28,7 +29,7 @@ bool load_world(const WorldFiles& files, SimPlatform& sim, const char* program) 
     // Anything at the state file's path is the state: a link that leads
     // nowhere, or round in a loop, is refused rather than passed over.
     std::error_code ignored;
-    auto entry = std::filesystem::symlink_status(files.state, ignored);
+    auto entry = std::filesystem::symlink_status(native_path(files.state), ignored);
     if (!files.reset && entry.type() != std::filesystem::file_type::not_found) {
         if (sim.load(files.state, error))
             return true;

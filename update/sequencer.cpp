@@ -3,6 +3,7 @@
 #include <clocale>
 
 #include "device/bridge.h"
+#include "params/encoder.h"
 #include "params/programming.h"
 #include "update/bridge_match.h"
 #include "update/download.h"
@@ -50,6 +51,9 @@ struct Validated {
     ValidatedImage bin, rescue;
     uint32_t mode = MODE_OTHER;
     bool led_ready = false;
+    // The parameter area the file packed into at validation; the main
+    // install programs these bytes, not the file as it is by then.
+    Buffer param_area;
 };
 
 bool given(const char* path) {
@@ -89,7 +93,8 @@ int validate(DeviceHandle* handle, const UpdateFiles& files, uint8_t* led_header
             return -8;
         ok.led_ready = true;
     }
-    if (given(files.cfg) && param_apply_file(handle, files.cfg, 1) != 0)
+    if (given(files.cfg) && (!buffer_alloc(ok.param_area, PARAMETER_AREA_SIZE) ||
+                             param_pack_file(files.cfg, ok.param_area.data()) != 0))
         return -9;
     return 0;
 }
@@ -131,7 +136,8 @@ int install_main(HandleSlot& slot, const UpdateFiles& files, const Validated& ok
     // The LED image goes where validation saw it placed, clear of both images.
     if (ok.led_ready && led_download(slot.handle, files.led, led_header) != 0)
         return -12;
-    if (given(files.cfg) && param_apply_file(slot.handle, files.cfg, 0) != 0)
+    if (!ok.param_area.empty() &&
+        param_write_area(slot.handle, ok.param_area.data(), PARAMETER_AREA_SIZE) != 0)
         return -13;
     // The download carries the parameters just programmed into the header
     // block with the lead region.

@@ -41,4 +41,12 @@ File open_regular_file(const char* path, const char* mode, uint64_t* size) {
     return file;
 }
 
+std::filesystem::path native_path(const std::string& text) {
+    return std::filesystem::path(text);
+}
+
+std::string narrow_path(const std::filesystem::path& path) {
+    return path.string();
+}
+
 }  // namespace vtx

@@ -77,4 +77,23 @@ File open_regular_file(const char* path, const char* mode, uint64_t* size) {
     return file;
 }
 
+std::filesystem::path native_path(const std::string& text) {
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), n);
+    return std::filesystem::path(wide);
+}
+
+std::string narrow_path(const std::filesystem::path& path) {
+    const std::wstring& wide = path.native();
+    int n =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(size_t(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), text.data(), n, nullptr,
+                            nullptr);
+    return text;
+}
+
 }  // namespace vtx

@@ -26,7 +26,8 @@ namespace {
 
 const std::string& valid_image() {
     static const std::string path = [] {
-        vtx::imagemaker::ImageSpec recipe = vtx::imagemaker::firmware_spec_for_chip(0xA0020001, 10);
+        vtx::imagemaker::ImageRecipe recipe =
+            vtx::imagemaker::firmware_recipe_for_chip(0xA0020001, 10);
         recipe.body_size = 4096;
         return vtx::fuzz::scratch_file("replies_image.bin",
                                        vtx::imagemaker::build_firmware_image(recipe));

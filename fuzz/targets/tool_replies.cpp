@@ -29,21 +29,21 @@ struct Files {
 const Files& files() {
     static const Files made = [] {
         Files f;
-        im::ImageSpec fw = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+        im::ImageRecipe fw = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
         fw.version = {1, 2, 4, 0, 20240615};
         fw.body_size = 8192;
         f.bin = vtx::fuzz::scratch_file("fw_v1.2.4.061524.bin", im::build_firmware_image(fw));
-        im::ImageSpec rescue = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
+        im::ImageRecipe rescue = im::rescue_recipe_for_chip(CHIP_ID, CHIP_REV);
         rescue.body_size = 4096;
         f.rescue_image = im::build_firmware_image(rescue);
         f.rescue = vtx::fuzz::scratch_file("rescue.bin", f.rescue_image);
-        im::LedSpec led;
+        im::LedRecipe led;
         led.size = 5000;
         f.led = vtx::fuzz::scratch_file("led.bin", im::build_led_image(led));
         std::string cfg = "VID = 0x5654\nPRODUCT = \"Sample\"\nEN_U1U2 = yes\n";
         f.cfg = vtx::fuzz::scratch_file("bridge.cfg", reinterpret_cast<const uint8_t*>(cfg.data()),
                                         cfg.size());
-        im::ImageSpec old = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+        im::ImageRecipe old = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
         old.version = {1, 2, 3, 0, 20240115};
         old.body_size = 8192;
         f.old_main = im::build_firmware_image(old);

@@ -76,7 +76,7 @@ TEST_F(CompanionCheckImages, EveryDamagedImageIsRefusedWithItsReason) {
     for (const DamageCode& damage : IMAGE_DAMAGE_CODES) {
         SCOPED_TRACE(damage.code);
         std::string path = dir.write(std::string(damage.code) + ".bin",
-                                     im::build_damaged_image(im::firmware_spec(13), damage.kind));
+                                     im::build_damaged_image(im::firmware_recipe(13), damage.kind));
         Json file = check({"--type", "firmware", path})["files"][0];
         EXPECT_FALSE(file["passed"].get<bool>());
         EXPECT_TRUE(contains(codes_of(file["problems"]), damage.code))
@@ -102,10 +102,10 @@ TEST_F(CompanionCheckImages, IntactImagesPassAndNameTheChipsTheyFit) {
     for (const Chip& chip : CHIPS) {
         SCOPED_TRACE(testing::Message() << std::hex << chip.id << " rev " << chip.rev);
         struct Role {
-            im::ImageSpec recipe;
+            im::ImageRecipe recipe;
             const char* kind;
-        } roles[] = {{im::firmware_spec_for_chip(chip.id, chip.rev), "firmware"},
-                     {im::rescue_spec_for_chip(chip.id, chip.rev), "rescue"}};
+        } roles[] = {{im::firmware_recipe_for_chip(chip.id, chip.rev), "firmware"},
+                     {im::rescue_recipe_for_chip(chip.id, chip.rev), "rescue"}};
         for (const Role& role : roles) {
             std::string path = dir.write("img.bin", im::build_firmware_image(role.recipe));
             Json file = check({path})["files"][0];
@@ -127,9 +127,9 @@ TEST_F(CompanionCheckImages, IntactImagesPassAndNameTheChipsTheyFit) {
 // image's name gives the version, and a name without one, or with another
 // than the header's, is warned about: the tool would flash it on every run.
 TEST_F(CompanionCheckImages, TheSlotMustMatchAndTheNameShouldGiveTheVersion) {
-    std::string rescue = dir.write("r.bin", im::build_firmware_image(im::rescue_spec(13)));
+    std::string rescue = dir.write("r.bin", im::build_firmware_image(im::rescue_recipe(13)));
     std::vector<uint8_t> image =
-        im::build_firmware_image(im::firmware_spec(13, {1, 2, 3, 0, 20240615}));
+        im::build_firmware_image(im::firmware_recipe(13, {1, 2, 3, 0, 20240615}));
     std::string firmware = dir.write("fw_v1.2.3.061524.bin", image);
     EXPECT_TRUE(contains(codes_of(check({"--type", "firmware", rescue})["files"][0]["problems"]),
                          "wrong-slot"));
@@ -190,10 +190,10 @@ TEST_F(CompanionCheckImages, TheKindComesFromTheContent) {
         const char* kind;
         bool passed;
     } cases[] = {
-        {dir.write("a_v1.0.0.010124.bin", im::build_firmware_image(im::firmware_spec(21))),
+        {dir.write("a_v1.0.0.010124.bin", im::build_firmware_image(im::firmware_recipe(21))),
          "firmware", true},
-        {dir.write("b.bin", im::build_firmware_image(im::rescue_spec(2))), "rescue", true},
-        {dir.write("c.bin", im::build_firmware_image(im::rescue_spec(22))), "rescue", true},
+        {dir.write("b.bin", im::build_firmware_image(im::rescue_recipe(2))), "rescue", true},
+        {dir.write("c.bin", im::build_firmware_image(im::rescue_recipe(22))), "rescue", true},
         {dir.write("d.bin", im::build_led_image({})), "led", true},
         {dir.write("e.cfg", "VID = 1\n"), "params", true},
         {dir.write("f.bin", area), "area", true},
@@ -223,9 +223,9 @@ TEST_F(CompanionCheckImages, TheKindComesFromTheContent) {
 
 TEST_F(CompanionCheckImages, TextReportNamesEachFileAndItsVerdict) {
     std::string good =
-        dir.write("fw_v1.0.0.010124.bin", im::build_firmware_image(im::firmware_spec(13)));
+        dir.write("fw_v1.0.0.010124.bin", im::build_firmware_image(im::firmware_recipe(13)));
     std::string bad = dir.write(
-        "bad.bin", im::build_damaged_image(im::firmware_spec(13), im::ImageDamage::kWrongCrc));
+        "bad.bin", im::build_damaged_image(im::firmware_recipe(13), im::ImageDamage::kWrongCrc));
     BridgeRun run = run_bridge({"check", good, bad});
     EXPECT_EQ(run.code, companion::EXIT_FAILED);
     EXPECT_NE(run.out.find(good + ": firmware image: passed\n"), std::string::npos) << run.out;
@@ -255,7 +255,7 @@ TEST_F(CompanionCheckImages, TextReportNamesEachFileAndItsVerdict) {
 
 // Whatever bytes a file holds, check ends with a verdict and valid JSON.
 TEST_F(CompanionCheckImages, HostileFilesNeverCrashTheCheck) {
-    std::vector<uint8_t> good = im::build_firmware_image(im::firmware_spec(13));
+    std::vector<uint8_t> good = im::build_firmware_image(im::firmware_recipe(13));
     const char* kinds[] = {"", "firmware", "image", "led", "params", "area"};
     for (uint32_t seed = 1; seed <= 120; ++seed) {
         std::vector<uint8_t> bytes = im::pseudo_random_bytes(seed, seed * 97 % 5000);

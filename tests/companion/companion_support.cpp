@@ -65,8 +65,8 @@ bool trace_has_write(const sim::SimPlatform& sim) {
 sim::Bridge& add_running_bridge(sim::SimPlatform& sim, const sim::BridgeConfig& config,
                                 const FirmwareVersion& version, const std::vector<uint8_t>& area) {
     sim::Bridge& bridge = sim.add_bridge(config);
-    imagemaker::ImageSpec recipe =
-        imagemaker::firmware_spec_for_chip(config.chip_id, config.chip_rev_register >> 16);
+    imagemaker::ImageRecipe recipe =
+        imagemaker::firmware_recipe_for_chip(config.chip_id, config.chip_rev_register >> 16);
     recipe.version = version;
     bridge.install_image(imagemaker::build_firmware_image(recipe));
     if (!area.empty())

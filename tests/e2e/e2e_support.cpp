@@ -32,14 +32,14 @@ InstalledSim::~InstalledSim() {
 }
 
 UpdateFiles::UpdateFiles() {
-    im::ImageSpec fw = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+    im::ImageRecipe fw = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     fw.version = {1, 2, 4, 0, 20240615};
     fw.body_size = 3 * 65536;
     bin = dir.write("fw_v1.2.4.061524.bin", im::build_firmware_image(fw));
-    im::ImageSpec rescue_spec = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
-    rescue_spec.body_size = 65536;
-    rescue = dir.write("rescue.bin", im::build_firmware_image(rescue_spec));
-    led = dir.write("led.bin", im::build_led_image(im::LedSpec{}));
+    im::ImageRecipe rescue_recipe = im::rescue_recipe_for_chip(CHIP_ID, CHIP_REV);
+    rescue_recipe.body_size = 65536;
+    rescue = dir.write("rescue.bin", im::build_firmware_image(rescue_recipe));
+    led = dir.write("led.bin", im::build_led_image(im::LedRecipe{}));
     cfg = dir.write("bridge.cfg", std::string("VID = 0x5654\nPRODUCT = \"Sample\"\n"
                                               "SCSI_VENDOR = \"Vantrex\"\nEN_U1U2 = yes\n"));
     bad_cfg = dir.write("bad.cfg", std::string("; nothing the bridge knows\nVOLUME = 11\n"));
@@ -56,7 +56,7 @@ sim::Bridge& add_sample_bridge(sim::SimPlatform& sim, const FirmwareVersion& ver
     config.path = path;
     config.identity = identity;
     sim::Bridge& bridge = sim.add_bridge(config);
-    im::ImageSpec recipe = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+    im::ImageRecipe recipe = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     recipe.version = version;
     bridge.install_image(im::build_firmware_image(recipe));
     return bridge;

@@ -85,7 +85,7 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
         {"rescue firmware that reports the expected version",
          [](CountingSim& sim) {
              sim::Bridge& bridge = add_sample_bridge(sim, OLD);
-             imagemaker::ImageSpec recipe = imagemaker::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
+             imagemaker::ImageRecipe recipe = imagemaker::rescue_recipe_for_chip(CHIP_ID, CHIP_REV);
              recipe.version = NEW;
              bridge.install_image(imagemaker::build_firmware_image(recipe));
          },

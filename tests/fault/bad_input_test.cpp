@@ -31,15 +31,15 @@ struct BadInput {
     const char* also = "";  // a second text on standard error, when there is one
 };
 
-im::ImageSpec firmware() {
-    im::ImageSpec plan = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+im::ImageRecipe firmware() {
+    im::ImageRecipe plan = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     plan.version = {1, 2, 4, 0, 20240615};
     plan.body_size = 2 * 65536;
     return plan;
 }
 
-im::ImageSpec rescue() {
-    im::ImageSpec plan = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
+im::ImageRecipe rescue() {
+    im::ImageRecipe plan = im::rescue_recipe_for_chip(CHIP_ID, CHIP_REV);
     plan.body_size = 65536;
     return plan;
 }
@@ -58,7 +58,7 @@ FileDamage damaged_rescue(im::ImageDamage kind) {
 
 FileDamage damaged_led(im::LedDamage kind) {
     return [kind](const UpdateSet& set) {
-        return im::write_binary_file(set.led, im::build_damaged_led_image(im::LedSpec{}, kind));
+        return im::write_binary_file(set.led, im::build_damaged_led_image(im::LedRecipe{}, kind));
     };
 }
 
@@ -197,7 +197,7 @@ const std::vector<BadInput>& cases() {
         {"rescue image",
          "rescue format on a chip that takes main format",
          [](const UpdateSet& set) {
-             im::ImageSpec plan = rescue();
+             im::ImageRecipe plan = rescue();
              plan.signature = MODE_RESCUE;
              plan.image_type = 0;
              return im::write_binary_file(set.rescue, im::build_firmware_image(plan));
@@ -232,7 +232,7 @@ const std::vector<BadInput>& cases() {
         {"LED image",
          "placed over the firmware image's body",
          [](const UpdateSet& set) {
-             im::LedSpec plan;
+             im::LedRecipe plan;
              plan.flash_address = im::MAIN_BODY_ADDRESS + 0x10000;
              return im::write_binary_file(set.led, im::build_led_image(plan));
          },
@@ -358,7 +358,7 @@ TEST(BadInput, EveryDamageEndsWithItsMessageAndWritesNothingWhenFoundBeforeTheUp
             ASSERT_EQ(in_child([&] { return c.files(set) ? 0 : 1; }), 0);
         }
         TempDir work;
-        RunSpec plan = traced_run(set.base_state, work);
+        RunPlan plan = traced_run(set.base_state, work);
         plan.setup = c.bridge;
         RunRecord run = run_tool_in_child(set, plan);
         long writes = 0;
@@ -393,7 +393,7 @@ TEST(BadInput, FirmwareNameWithoutItsVersionEndsBeforeAnyDeviceIsAsked) {
     for (const Name& name : names) {
         SCOPED_TRACE(name.file);
         TempDir work;
-        RunSpec plan = traced_run(set.base_state, work);
+        RunPlan plan = traced_run(set.base_state, work);
         plan.args = set.args();
         plan.args[1] = set.dir.file(name.file);
         RunRecord run = run_tool_in_child(set, plan);

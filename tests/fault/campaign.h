@@ -104,7 +104,7 @@ struct RunRecord {
 int in_child(const std::function<int()>& work);
 
 // One run of the tool in a forked child over the bridge of `state_in`.
-struct RunSpec {
+struct RunPlan {
     std::string state_in, state_out;
     std::string work_dir;   // the run's output and error files go here
     FaultPoint fault;       // applied to this run only
@@ -116,8 +116,8 @@ struct RunSpec {
     std::vector<std::string> args;
 };
 // A run from `state_in` whose files go into `work`, its commands traced.
-RunSpec traced_run(const std::string& state_in, const TempDir& work);
-RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& plan);
+RunPlan traced_run(const std::string& state_in, const TempDir& work);
+RunRecord run_tool_in_child(const UpdateSet& set, const RunPlan& plan);
 std::vector<TraceLine> read_trace(const std::string& path);
 
 // What one fault point came to.

@@ -87,7 +87,7 @@ void write_foreign_writes(sim::SimPlatform& sim, const std::string& path) {
 // The child: a new platform from the state file, without the faults and
 // power losses an earlier run left pending; the power back on when it was
 // lost; the fault of this run; the whole tool; the state file for the next.
-int child_run(const UpdateSet& set, const RunSpec& plan) {
+int child_run(const UpdateSet& set, const RunPlan& plan) {
     sim::SimPlatform sim;
     std::string error;
     if (!sim.load(plan.state_in, error))
@@ -173,8 +173,8 @@ bool on_new_firmware(const UpdateSet& set, const BridgeView& view) {
 
 }  // namespace
 
-RunSpec traced_run(const std::string& state_in, const TempDir& work) {
-    RunSpec plan;
+RunPlan traced_run(const std::string& state_in, const TempDir& work) {
+    RunPlan plan;
     plan.state_in = state_in;
     plan.state_out = work.file("after.state");
     plan.work_dir = work.path().string();
@@ -182,7 +182,7 @@ RunSpec traced_run(const std::string& state_in, const TempDir& work) {
     return plan;
 }
 
-RunRecord run_tool_in_child(const UpdateSet& set, const RunSpec& plan) {
+RunRecord run_tool_in_child(const UpdateSet& set, const RunPlan& plan) {
     RunRecord record;
     std::fflush(nullptr);
     pid_t pid = fork();
@@ -231,7 +231,7 @@ PointResult run_point(const UpdateSet& set, const FaultPoint& point, long window
     TempDir work;
     std::string state = set.base_state;
     for (int run = 0; run <= MAX_RERUNS; ++run) {
-        RunSpec plan;
+        RunPlan plan;
         plan.state_in = state;
         plan.state_out = work.file("state" + std::to_string(run));
         plan.work_dir = work.path().string();

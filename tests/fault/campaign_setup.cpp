@@ -27,20 +27,20 @@ const char* const NEW_CFG =
 const char* const OLD_CFG = "VID = 0x1111\nPRODUCT = \"Old bridge\"\nLED = 3\n";
 
 int make_files(const UpdateSet& set, Start start, const UpdateOptions& options) {
-    im::ImageSpec fw = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+    im::ImageRecipe fw = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     fw.version = NEW_VERSION;
     fw.body_size = 2 * 65536;
     if (options.low_lead_region)
         fw.lead_address = HEADER_BLOCK_ADDRESS - 0x4000;
-    im::ImageSpec rescue = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
+    im::ImageRecipe rescue = im::rescue_recipe_for_chip(CHIP_ID, CHIP_REV);
     rescue.body_size = 65536;
     if (options.rescue_reports_new_version)
         rescue.version = NEW_VERSION;
-    im::ImageSpec old = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+    im::ImageRecipe old = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     old.version = OLD_VERSION;
     old.body_size = 2 * 65536;
     old.seed = 9;
-    im::LedSpec old_led;
+    im::LedRecipe old_led;
     old_led.seed = 7;
 
     std::vector<uint8_t> rescue_image = im::build_firmware_image(rescue);
@@ -50,7 +50,7 @@ int make_files(const UpdateSet& set, Start start, const UpdateOptions& options) 
     std::vector<uint8_t> old_image = im::build_firmware_image(old);
     set.dir.write("old.bin", old_image);
     set.dir.write("rescue.bin", rescue_image);
-    im::LedSpec led;
+    im::LedRecipe led;
     led.flash_address = set.led_address;
     set.dir.write("led.bin", im::build_led_image(led));
     set.dir.write("bridge.cfg", std::string(NEW_CFG));

@@ -65,11 +65,11 @@ TEST_P(FaultCampaign, EveryFaultEndsOnTheNewFirmwareWithItsParametersAndLedImage
 
     // The reference run: a clean update, whose commands the points aim at.
     TempDir work;
-    RunSpec reference_spec = traced_run(set.base_state, work);
-    RunRecord reference_run = run_tool_in_child(set, reference_spec);
+    RunPlan reference_plan = traced_run(set.base_state, work);
+    RunRecord reference_run = run_tool_in_child(set, reference_plan);
     ASSERT_EQ(reference_run.code, 0) << reference_run.out << reference_run.err;
     ASSERT_TRUE(converged(set, reference_run.after)) << reference_run.out;
-    std::vector<TraceLine> reference = read_trace(reference_spec.trace_out);
+    std::vector<TraceLine> reference = read_trace(reference_plan.trace_out);
     ASSERT_FALSE(reference.empty());
     Window window = window_of(reference);
     ASSERT_GE(window.start, 0);

@@ -20,7 +20,7 @@ TEST(HostileInput, BridgeInItsRescueFirmwareIsUpdatedEvenWhenItReportsTheExpecte
     UpdateSet set(Start::kRescueFirmware, options);
     ASSERT_EQ(set.new_header.size(), IMAGE_HEADER_SIZE);
     TempDir work;
-    RunSpec plan = traced_run(set.base_state, work);
+    RunPlan plan = traced_run(set.base_state, work);
     RunRecord run = run_tool_in_child(set, plan);
     EXPECT_EQ(run.code, 0) << run.out << run.err;
     EXPECT_TRUE(converged(set, run.after)) << run.out << run.err;

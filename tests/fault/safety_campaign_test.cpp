@@ -73,8 +73,8 @@ void attach_twin(sim::SimPlatform& sim, const Twin& twin) {
         config.revision = "2.00";
         config.model = "VTX4500";
     }
-    im::ImageSpec image = twin.rescue_firmware ? im::rescue_spec_for_chip(twin.chip_id, 10)
-                                               : im::firmware_spec_for_chip(twin.chip_id, 10);
+    im::ImageRecipe image = twin.rescue_firmware ? im::rescue_recipe_for_chip(twin.chip_id, 10)
+                                                 : im::firmware_recipe_for_chip(twin.chip_id, 10);
     sim.add_bridge(config).install_image(im::build_firmware_image(image));
 }
 
@@ -85,8 +85,8 @@ void change_file(const UpdateSet& set, const SafetyPoint& point) {
         point.change == Change::kBinReplaced || point.change == Change::kBinChanged;
     const std::string& path = firmware ? set.bin : set.rescue;
     if (point.change == Change::kBinReplaced || point.change == Change::kRescueReplaced) {
-        im::ImageSpec other = firmware ? im::firmware_spec_for_chip(0xA0010002, 0)
-                                       : im::rescue_spec_for_chip(0xA0010002, 0);
+        im::ImageRecipe other = firmware ? im::firmware_recipe_for_chip(0xA0010002, 0)
+                                         : im::rescue_recipe_for_chip(0xA0010002, 0);
         other.version = {9, 9, 9, 0, 20991231};
         std::string temporary = path + ".new";
         im::write_binary_file(temporary, im::build_firmware_image(other));
@@ -98,9 +98,9 @@ void change_file(const UpdateSet& set, const SafetyPoint& point) {
     file.put(char(0x5A));
 }
 
-RunSpec broken_run(const UpdateSet& set, const SafetyPoint& point, const std::string& state_in,
+RunPlan broken_run(const UpdateSet& set, const SafetyPoint& point, const std::string& state_in,
                    const TempDir& work, const std::vector<uint8_t>& original) {
-    RunSpec plan;
+    RunPlan plan;
     plan.state_in = state_in;
     plan.state_out = work.file("state0");
     plan.work_dir = work.path().string();
@@ -152,7 +152,7 @@ Outcome run_safety_point(const UpdateSet& set, const SafetyPoint& point) {
     // shows it.
     const int reruns = point.change == Change::kTwin ? 1 : MAX_RERUNS;
     for (int run = 0; run <= reruns; ++run) {
-        RunSpec plan;
+        RunPlan plan;
         if (run == 0) {
             plan = broken_run(set, point, state, work, original);
         } else {
@@ -220,10 +220,10 @@ TEST(SafetyCampaign, NoByteReachesAnotherBridgeAndNoUnvalidatedImageIsBooted) {
     UpdateSet set(Start::kMainFirmware);
     ASSERT_EQ(set.new_header.size(), IMAGE_HEADER_SIZE) << "the update's files were not made";
     TempDir work;
-    RunSpec reference_spec = traced_run(set.base_state, work);
-    RunRecord reference_run = run_tool_in_child(set, reference_spec);
+    RunPlan reference_plan = traced_run(set.base_state, work);
+    RunRecord reference_run = run_tool_in_child(set, reference_plan);
     ASSERT_EQ(reference_run.code, 0) << reference_run.out << reference_run.err;
-    std::vector<TraceLine> reference = read_trace(reference_spec.trace_out);
+    std::vector<TraceLine> reference = read_trace(reference_plan.trace_out);
 
     struct Row {
         long tried = 0, converged = 0, foreign = 0, wrong = 0, unaccepted = 0, crashed = 0;

@@ -33,8 +33,8 @@ struct Row {
     bool sparse = false;  // the file system may refuse the file
 };
 
-im::ImageSpec firmware() {
-    im::ImageSpec plan = im::firmware_spec_for_chip(CHIP_ID, CHIP_REV);
+im::ImageRecipe firmware() {
+    im::ImageRecipe plan = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     plan.version = {1, 2, 4, 0, 20240615};
     plan.body_size = 2 * 65536;
     return plan;
@@ -58,7 +58,7 @@ FileDamage grown(std::string UpdateSet::*path) {
 
 FileDamage firmware_at(uint32_t lead_address, uint32_t lead_length, uint32_t body_address) {
     return [=](const UpdateSet& set) {
-        im::ImageSpec plan = firmware();
+        im::ImageRecipe plan = firmware();
         plan.lead_address = lead_address;
         plan.body_address = body_address;
         return im::write_binary_file(set.bin, im::build_image_with_lead(plan, lead_length));
@@ -67,7 +67,7 @@ FileDamage firmware_at(uint32_t lead_address, uint32_t lead_length, uint32_t bod
 
 FileDamage rescue_body_on_header_block() {
     return [](const UpdateSet& set) {
-        im::ImageSpec plan = im::rescue_spec_for_chip(CHIP_ID, CHIP_REV);
+        im::ImageRecipe plan = im::rescue_recipe_for_chip(CHIP_ID, CHIP_REV);
         plan.lead_address = HEADER_BLOCK_ADDRESS - 0x10000;
         plan.body_address = HEADER_BLOCK_ADDRESS;
         return im::write_binary_file(set.rescue, im::build_firmware_image(plan));
@@ -96,8 +96,8 @@ BridgeDamage twin(uint32_t chip_id, bool rescue_firmware) {
             config.revision = "2.00";
             config.model = "VTX4500";
         }
-        im::ImageSpec image = rescue_firmware ? im::rescue_spec_for_chip(chip_id, CHIP_REV)
-                                              : im::firmware_spec_for_chip(chip_id, CHIP_REV);
+        im::ImageRecipe image = rescue_firmware ? im::rescue_recipe_for_chip(chip_id, CHIP_REV)
+                                                : im::firmware_recipe_for_chip(chip_id, CHIP_REV);
         sim.add_bridge(config).install_image(im::build_firmware_image(image));
     };
 }
@@ -176,7 +176,7 @@ TEST(BadInput, OversizedFilesBodiesOnTheHeaderBlockAndTwinBridgesAreRefusedBefor
             continue;
         }
         TempDir work;
-        RunSpec plan = traced_run(set.base_state, work);
+        RunPlan plan = traced_run(set.base_state, work);
         plan.setup = row.bridge;
         RunRecord run = run_tool_in_child(set, plan);
         long writes = 0;

@@ -7,7 +7,7 @@
 namespace vtx::test {
 namespace {
 
-using sim::ImageSpec;
+using sim::ImageRecipe;
 using sim::SimPlatform;
 
 TEST(SimFlash, WritesLandAtTheSetAddressAndReadBackThroughTheWindowOnly) {
@@ -67,7 +67,7 @@ TEST(SimFlash, BootRulePicksTheFirmwareFromTheHeaderBlock) {
         SCOPED_TRACE(c.name);
         SimPlatform sim;
         sim::Bridge& bridge = sim.add_bridge({});
-        ImageSpec recipe;
+        ImageRecipe recipe;
         recipe.signature = c.signature;
         recipe.image_type = c.image_type;
         recipe.version = {4, 5, 6, 0, 20240131};
@@ -94,7 +94,7 @@ TEST(SimFlash, InstallKeepsTheParameterHalfAndVersionFollowsOnlyARestart) {
     sim::Bridge& bridge = sim.add_bridge({});
     std::vector<uint8_t> parameters(2048, 0x3C);
     bridge.set_parameter_area(parameters);
-    ImageSpec recipe;
+    ImageRecipe recipe;
     recipe.version = {1, 0, 0, 0, 20230101};
     bridge.install_image(sim::make_image(recipe));
     EXPECT_EQ(bridge.parameter_area(), parameters);

@@ -43,8 +43,8 @@ TEST(ImageMaker, ImagesFitTheChipTheyWereMadeForInTheirOwnSlot) {
         config.revision = chip_takes_rescue_format(id) ? "2.00" : "2.01";
         sim->add_bridge(config);
         DeviceHandle* handle = dev_open(config.path.c_str());
-        ImageSpec main = firmware_spec_for_chip(id, rev);
-        ImageSpec rescue = rescue_spec_for_chip(id, rev);
+        ImageRecipe main = firmware_recipe_for_chip(id, rev);
+        ImageRecipe rescue = rescue_recipe_for_chip(id, rev);
         main.body_size = rescue.body_size = 4096;
         const std::string main_path = dir.write("fw.bin", build_firmware_image(main));
         const std::string rescue_path = dir.write("rescue.bin", build_firmware_image(rescue));
@@ -57,7 +57,7 @@ TEST(ImageMaker, ImagesFitTheChipTheyWereMadeForInTheirOwnSlot) {
 }
 
 TEST(ImageMaker, ImageIsLaidOutForTheDownloadAndBootsWithItsVersion) {
-    ImageSpec recipe = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
+    ImageRecipe recipe = firmware_recipe(13, FirmwareVersion{1, 2, 3, 0, 20240615});
     recipe.body_size = 262144;
     const std::vector<uint8_t> file = build_firmware_image(recipe);
     const ImageHeader h = image_header_of(file);
@@ -72,7 +72,7 @@ TEST(ImageMaker, ImageIsLaidOutForTheDownloadAndBootsWithItsVersion) {
     const FirmwareVersion v = bridge.running_version();
     EXPECT_EQ(std::tie(v.major, v.minor, v.patch, v.build_date),
               std::make_tuple(1u, 2u, 3u, 20240615u));
-    const std::vector<uint8_t> rescue = build_firmware_image(rescue_spec(13));
+    const std::vector<uint8_t> rescue = build_firmware_image(rescue_recipe(13));
     bridge.install_image(rescue);
     EXPECT_EQ(bridge.mode_reply(), 2);
     EXPECT_EQ(image_header_of(rescue).body_address, RESCUE_BODY_ADDRESS);
@@ -101,7 +101,7 @@ TEST(ImageMaker, EachDamageKindBreaksItsOwnRuleOnly) {
     TempDir dir;
     for (const Expect& e : table) {
         SCOPED_TRACE(int(e.kind));
-        const std::vector<uint8_t> file = build_damaged_image(firmware_spec(13), e.kind);
+        const std::vector<uint8_t> file = build_damaged_image(firmware_recipe(13), e.kind);
         std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
         test::StderrCapture err;
         EXPECT_EQ(fw_read_header(dir.write("bad.bin", file).c_str(), area.data()) == 0, e.reads);
@@ -115,7 +115,7 @@ TEST(ImageMaker, EachDamageKindBreaksItsOwnRuleOnly) {
 
 TEST(ImageMaker, LedImagesAndTheirDamagedKinds) {
     TempDir dir;
-    LedSpec recipe;
+    LedRecipe recipe;
     const std::vector<uint8_t> file = build_led_image(recipe);
     LedImageHeader header;
     uint8_t area[LED_HEADER_SIZE] = {};
@@ -155,7 +155,7 @@ TEST(ImageMakerCli, FirmwareCommandWritesTheImageItWasAskedFor) {
     CliRun r = run({"firmware", "--chip-id", "0xA0020001", "--chip-rev", "10", "--version", "1.2.3",
                     "--date", "20240615", "--size", "262144", "--out", out});
     ASSERT_EQ(r.code, EXIT_OK) << r.err;
-    ImageSpec recipe = firmware_spec(13, FirmwareVersion{1, 2, 3, 0, 20240615});
+    ImageRecipe recipe = firmware_recipe(13, FirmwareVersion{1, 2, 3, 0, 20240615});
     recipe.body_size = 262144;
     EXPECT_EQ(read_file(out), build_firmware_image(recipe));
     const std::string info = run({"info", out}).out;

@@ -27,7 +27,7 @@ class DownloadTest : public StagedTest {
         return bridge;
     }
     std::string image(uint32_t body_size) {
-        im::ImageSpec recipe = im::firmware_spec(13);
+        im::ImageRecipe recipe = im::firmware_recipe(13);
         recipe.body_size = body_size;
         file = im::build_firmware_image(recipe);
         return write("image.bin", file);
@@ -126,7 +126,7 @@ TEST_F(DownloadTest, ImagesOutsideTheLayoutOrDamagedAreRefusedBeforeAnyCommand) 
                      D::kLeadLengthUnaligned, D::kBodyLengthUnaligned, D::kFileShorterThanLead}) {
         bridge_with(65536);
         const std::string path =
-            write("damaged.bin", im::build_damaged_image(im::firmware_spec(13), damage));
+            write("damaged.bin", im::build_damaged_image(im::firmware_recipe(13), damage));
         EXPECT_EQ(fw_download(handle, path.c_str()), -1) << int(damage);
         EXPECT_TRUE(sim().trace().empty()) << int(damage);
     }
@@ -154,7 +154,7 @@ TEST_F(DownloadTest, HeaderBlockLayoutsAtEveryChunkSize) {
         for (uint32_t chunk = 4096; chunk <= 65536; chunk += 4096) {
             SCOPED_TRACE(::testing::Message() << layout.what << ", chunk " << chunk);
             sim::Bridge& bridge = bridge_with(chunk);
-            im::ImageSpec recipe = im::firmware_spec(13);
+            im::ImageRecipe recipe = im::firmware_recipe(13);
             recipe.body_size = 40960;
             recipe.lead_address = layout.lead_address;
             recipe.body_address = layout.body_address;

@@ -83,7 +83,7 @@ TEST_F(Flash, VerifyWithoutMemoryForTheReadBackSendsNothing) {
 TEST_F(Flash, HeaderBlockTakesTheImageHeaderAndKeepsTheParameters) {
     std::vector<uint8_t> area = im::pseudo_random_bytes(9, HEADER_HALF_SIZE);
     bridge->set_parameter_area(area);
-    std::vector<uint8_t> image = im::build_firmware_image(im::ImageSpec{});
+    std::vector<uint8_t> image = im::build_firmware_image(im::ImageRecipe{});
     ASSERT_EQ(flash_write_header_block(handle, write("fw.bin", image).c_str()), 0);
     image.resize(HEADER_HALF_SIZE);
     image.insert(image.end(), area.begin(), area.end());
@@ -95,11 +95,11 @@ TEST_F(Flash, HeaderBlockTakesTheImageHeaderAndKeepsTheParameters) {
 TEST_F(Flash, HeaderBlockIsLeftAloneForADamagedImageOrAFailedRead) {
     const std::vector<uint8_t> before = bridge->read_flash(HB, HEADER_BLOCK_SIZE);
     std::string damaged =
-        write("bad.bin", im::build_damaged_image(im::ImageSpec{}, im::ImageDamage::kWrongCrc));
+        write("bad.bin", im::build_damaged_image(im::ImageRecipe{}, im::ImageDamage::kWrongCrc));
     EXPECT_EQ(flash_write_header_block(handle, damaged.c_str()), -1);
     EXPECT_EQ(flash_write_header_block(handle, dir.file("absent.bin").c_str()), -1);
     sim().add_fault(failing(OP_VENDOR_READ, SUB_MEMORY_READ));
-    std::string good = write("fw.bin", im::build_firmware_image(im::ImageSpec{}));
+    std::string good = write("fw.bin", im::build_firmware_image(im::ImageRecipe{}));
     EXPECT_EQ(flash_write_header_block(handle, good.c_str()), 2);
 
     EXPECT_EQ(write_commands(), 0u);

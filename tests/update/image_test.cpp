@@ -48,7 +48,7 @@ TEST(ReadHeader, AcceptsAGoodImageAndRefusesDamagedFilesWithoutAMessage) {
     TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        im::ImageSpec recipe;
+        im::ImageRecipe recipe;
         recipe.body_size = BODY;
         std::vector<uint8_t> file = im::build_firmware_image(recipe);
         ImageHeader header = im::image_header_of(file);
@@ -76,7 +76,7 @@ TEST(ReadHeader, AcceptsAGoodImageAndRefusesDamagedFilesWithoutAMessage) {
 TEST(ReadHeader, NegativePayloadOffsetFailsTheSeekWithItsReport) {
     TempDir dir;
     std::string path = dir.write(
-        "fw.bin", im::build_damaged_image(im::ImageSpec{}, ImageDamage::kNegativePayloadOffset));
+        "fw.bin", im::build_damaged_image(im::ImageRecipe{}, ImageDamage::kNegativePayloadOffset));
     std::vector<uint8_t> area(IMAGE_HEADER_SIZE);
     StderrCapture err;
     EXPECT_EQ(fw_read_header(path.c_str(), area.data()), -1);
@@ -129,7 +129,7 @@ class CheckImage : public StagedTest {
     }
     static std::vector<uint8_t> image(uint8_t variant, uint32_t signature = MODE_MAIN,
                                       uint8_t image_type = 0) {
-        im::ImageSpec recipe = im::firmware_spec(variant);
+        im::ImageRecipe recipe = im::firmware_recipe(variant);
         recipe.body_size = 4096;
         recipe.signature = signature;
         recipe.image_type = image_type;
@@ -222,7 +222,7 @@ TEST_F(CheckImage, DamagedOrMisshapenImageSendsNoCommand) {
           ImageDamage::kBodyLengthUnaligned, ImageDamage::kFileShorterThanLead}) {
         SCOPED_TRACE(int(damage));
         StderrCapture err;
-        EXPECT_EQ(check(im::build_damaged_image(im::firmware_spec(13), damage)), -1);
+        EXPECT_EQ(check(im::build_damaged_image(im::firmware_recipe(13), damage)), -1);
         EXPECT_EQ(err.text().empty(), damage != ImageDamage::kNegativePayloadOffset);
         EXPECT_TRUE(sim().trace().empty());
     }

@@ -15,7 +15,7 @@ class RestartTest : public StagedTest {
     sim::Bridge& start(sim::BridgeConfig config = {}) {
         config.identity = OUR_IDENTITY;
         sim::Bridge& bridge = add_bridge(config);
-        image = im::build_firmware_image(im::firmware_spec(13));
+        image = im::build_firmware_image(im::firmware_recipe(13));
         bridge.install_image(image);
         image_path = write("image.bin", image);
         open();
@@ -127,7 +127,7 @@ TEST_F(RestartTest, FailureBeforeTheRestartKeepsTheBridgeOpenInTheSlot) {
         fresh();
         start();
         if (damaged_image) {
-            image_path = write("damaged.bin", im::build_damaged_image(im::firmware_spec(13),
+            image_path = write("damaged.bin", im::build_damaged_image(im::firmware_recipe(13),
                                                                       im::ImageDamage::kWrongCrc));
         } else {
             sim().add_fault(failing(OP_VENDOR_READ, SUB_IDENTITY, 0, -1));
@@ -179,7 +179,7 @@ TEST_F(RestartTest, BridgeWithTheSameIdentityWordIsNeverTaken) {
         start(config);
         const uint8_t variant = c.chip_id == 0xA0010002 ? 3 : 13;
         twin.install_image(c.our_header ? image
-                                        : im::build_firmware_image(im::rescue_spec(variant)));
+                                        : im::build_firmware_image(im::rescue_recipe(variant)));
 
         EXPECT_EQ(restart(), c.result);
         EXPECT_EQ(twin.restart_count(), 0);

@@ -64,8 +64,8 @@ class SequencerTest : public StagedTest {
   protected:
     void SetUp() override {
         StagedTest::SetUp();
-        bin_file = im::build_firmware_image(im::firmware_spec(13, NEW_VERSION));
-        rescue_file = im::build_firmware_image(im::rescue_spec(13));
+        bin_file = im::build_firmware_image(im::firmware_recipe(13, NEW_VERSION));
+        rescue_file = im::build_firmware_image(im::rescue_recipe(13));
         led_file = im::build_led_image({});
         bin = write("fw_v2.1.0_250301.bin", bin_file);
         rescue = write("rescue.bin", rescue_file);
@@ -80,7 +80,7 @@ class SequencerTest : public StagedTest {
     sim::Bridge& start(int mode, sim::BridgeConfig config = {}) {
         bridge = &add_bridge(config);
         bridge->install_image(im::build_firmware_image(
-            mode == RESCUE ? im::rescue_spec(13) : im::firmware_spec(13, OLD_VERSION)));
+            mode == RESCUE ? im::rescue_recipe(13) : im::firmware_recipe(13, OLD_VERSION)));
         bridge->set_parameter_area(im::pseudo_random_bytes(9, HEADER_HALF_SIZE));
         return *bridge;
     }
@@ -200,7 +200,7 @@ TEST_F(SequencerTest, ModeReplyOfZeroOrThreeOrNoneTakesTheRescueInstall) {
         FirstModeReply layer;
         platform_install(&layer);
         bridge = &layer.add_bridge({});
-        bridge->install_image(im::build_firmware_image(im::rescue_spec(13)));
+        bridge->install_image(im::build_firmware_image(im::rescue_recipe(13)));
         if (answer >= 0)
             layer.reply = uint8_t(answer);
         else
@@ -258,7 +258,7 @@ TEST_F(SequencerTest, EachFaultEndsTheRunWithItsOwnCode) {
         {"identity 0xFFFFFFFF", MAIN, [&] { bridge->config().identity = 0xFFFFFFFF; }, -5, true},
         {"firmware image for another chip", RESCUE,
          [&] {
-             bin = write("bad.bin", im::build_damaged_image(im::firmware_spec(13),
+             bin = write("bad.bin", im::build_damaged_image(im::firmware_recipe(13),
                                                             im::ImageDamage::kWrongVariant));
          },
          -6, true},

@@ -21,9 +21,9 @@ class ValidatedTest : public StagedTest {
   protected:
     void SetUp() override {
         StagedTest::SetUp();
-        bin_file = im::build_firmware_image(im::firmware_spec(13, NEW_VERSION));
-        rescue_file = im::build_firmware_image(im::rescue_spec(13));
-        old_file = im::build_firmware_image(im::firmware_spec(13, OLD_VERSION));
+        bin_file = im::build_firmware_image(im::firmware_recipe(13, NEW_VERSION));
+        rescue_file = im::build_firmware_image(im::rescue_recipe(13));
+        old_file = im::build_firmware_image(im::firmware_recipe(13, OLD_VERSION));
         bin = write("fw_v1.2.4.061524.bin", bin_file);
         rescue = write("rescue.bin", rescue_file);
         led = write("led.bin", im::build_led_image({}));
@@ -89,9 +89,9 @@ TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnche
         std::vector<uint8_t> other;
     } changes[] = {
         {"firmware image replaced", &bin, true,
-         im::build_firmware_image(im::firmware_spec(3, {9, 9, 9, 0, 20991231}))},
+         im::build_firmware_image(im::firmware_recipe(3, {9, 9, 9, 0, 20991231}))},
         {"firmware image changed in place", &bin, false, {}},
-        {"rescue image replaced", &rescue, true, im::build_firmware_image(im::rescue_spec(3))},
+        {"rescue image replaced", &rescue, true, im::build_firmware_image(im::rescue_recipe(3))},
         {"rescue image changed in place", &rescue, false, {}},
         {"LED image replaced by one over the rescue body", &led, true,
          im::build_led_image({im::RESCUE_BODY_ADDRESS, 5000, 1})},
@@ -129,6 +129,34 @@ TEST_F(ValidatedTest, ImageFileChangedBeforeAnyCommandNeverReachesTheBridgeUnche
             }
         }
     }
+}
+
+// The parameter file changed before any command after validation read it
+// (the first write comes after that): the area programmed is the one
+// validation packed, never the file as it reads by then.
+TEST_F(ValidatedTest, ParameterFileChangedAfterValidationIsNeverWhatIsProgrammed) {
+    start();
+    ASSERT_EQ(run(), 0);
+    const long command_total = sim().command_count();
+    const long first_write = nth_command(
+        sim(), [](const sim::TraceEntry& e) { return e.cdb[0] == OP_VENDOR_WRITE; }, 0);
+    ASSERT_GT(first_write, 0);
+    const std::vector<uint8_t> validated_area =
+        bridge->read_flash(HB + HEADER_HALF_SIZE, HEADER_HALF_SIZE);
+    for (long at = first_write; at < command_total; ++at) {
+        SCOPED_TRACE(::testing::Message() << "parameter file changed before command " << at);
+        dir.write("bridge.cfg", "VID = 0x1D6B\nSCSI_VENDOR = \"Vantrex\"\n");
+        start();
+        sim().set_command_hook([&, at](long index) {
+            if (index == at)
+                dir.write("bridge.cfg", "VID = 0x1234\nPID = 0x5678\n");
+        });
+        const int result = run();
+        sim().set_command_hook(nullptr);
+        ASSERT_EQ(result, 0);
+        EXPECT_EQ(bridge->read_flash(HB + HEADER_HALF_SIZE, HEADER_HALF_SIZE), validated_area);
+    }
+    dir.write("bridge.cfg", "VID = 0x1D6B\nSCSI_VENDOR = \"Vantrex\"\n");
 }
 
 }  // namespace

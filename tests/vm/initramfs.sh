@@ -72,7 +72,7 @@ copy_program() {
     done
 }
 for program in "$build/tools/usbgadget/vtx_usbgadget" "$build/tools/usbgadget/vtx_vmprobe" \
-               "$build/app/vtx_fwupdate" "$(command -v sg_inq)" "$(command -v sg_raw)" "$(command -v sg_reset)"; do
+               "$build/app/vtx_fwupdate" "$build/companion/vtx_bridge" "$(command -v sg_inq)" "$(command -v sg_raw)" "$(command -v sg_reset)"; do
     copy_program "$program"
 done
 
@@ -89,6 +89,11 @@ tool=$build/app/vtx_fwupdate
 if [ -x "$tool" ]; then
     grep -qaF "FW version and build date are the same" "$tool" && echo device-check >>"$stage/vm/features"
     grep -qaF "Firmware update completed successfully" "$tool" && echo update-run >>"$stage/vm/features"
+fi
+
+bridge_tool=$build/companion/vtx_bridge
+if [ -x "$bridge_tool" ] && grep -qaF "save-firmware" "$bridge_tool"; then
+    echo save-firmware >>"$stage/vm/features"
 fi
 
 (cd "$stage" && find . | cpio -o -H newc --quiet) >"$out"

@@ -45,7 +45,7 @@ bool option_u32(const OptionMap& options, const char* key, uint32_t* value, std:
 }
 
 // Variant and, for a rescue image, format: from --variant or from the chip.
-bool chip_choice(const OptionMap& options, bool rescue, ImageSpec& recipe, std::string& error) {
+bool chip_choice(const OptionMap& options, bool rescue, ImageRecipe& recipe, std::string& error) {
     bool by_variant = options.count("variant") != 0;
     bool by_chip = options.count("chip-id") != 0;
     if (by_variant == by_chip) {
@@ -73,13 +73,13 @@ bool chip_choice(const OptionMap& options, bool rescue, ImageSpec& recipe, std::
         error = "--variant takes a code from 0 to 255 and no --chip-rev";
         return false;
     }
-    recipe = rescue ? rescue_spec(uint8_t(variant)) : firmware_spec(uint8_t(variant));
+    recipe = rescue ? rescue_recipe(uint8_t(variant)) : firmware_recipe(uint8_t(variant));
     if (by_chip && rescue)
-        recipe = rescue_spec_for_chip(chip_id, chip_rev);
+        recipe = rescue_recipe_for_chip(chip_id, chip_rev);
     return true;
 }
 
-bool rescue_format_choice(const OptionMap& options, ImageSpec& recipe, std::string& error) {
+bool rescue_format_choice(const OptionMap& options, ImageRecipe& recipe, std::string& error) {
     auto it = options.find("format");
     if (it == options.end())
         return true;
@@ -96,7 +96,7 @@ bool rescue_format_choice(const OptionMap& options, ImageSpec& recipe, std::stri
     return true;
 }
 
-bool body_choice(const OptionMap& options, bool rescue, ImageSpec& recipe, std::string& error) {
+bool body_choice(const OptionMap& options, bool rescue, ImageRecipe& recipe, std::string& error) {
     if (!option_u32(options, "size", &recipe.body_size, error))
         return false;
     if (!option_u32(options, "body-address", &recipe.body_address, error))
@@ -131,7 +131,8 @@ bool version_choice(const OptionMap& options, FirmwareVersion& version, std::str
     return true;
 }
 
-bool image_spec_from(const OptionMap& options, bool rescue, ImageSpec& recipe, std::string& error) {
+bool image_recipe_from(const OptionMap& options, bool rescue, ImageRecipe& recipe,
+                       std::string& error) {
     if (!chip_choice(options, rescue, recipe, error))
         return false;
     if (!rescue && options.count("format") != 0) {
@@ -143,7 +144,7 @@ bool image_spec_from(const OptionMap& options, bool rescue, ImageSpec& recipe, s
            version_choice(options, recipe.version, error);
 }
 
-bool led_spec_from(const OptionMap& options, LedSpec& recipe, std::string& error) {
+bool led_recipe_from(const OptionMap& options, LedRecipe& recipe, std::string& error) {
     if (!check_keys(options, {"address", "size", "seed", "out"}, error))
         return false;
     if (!option_u32(options, "address", &recipe.flash_address, error))
@@ -171,7 +172,7 @@ int write_out(const OptionMap& options, const std::vector<uint8_t>& file, std::F
     return EXIT_OK;
 }
 
-std::string describe(const ImageSpec& recipe, bool rescue) {
+std::string describe(const ImageRecipe& recipe, bool rescue) {
     char text[200];
     std::snprintf(text, sizeof text,
                   "%s image (%s format), variant %u, version %u.%u.%u (%u), body %u bytes at "
@@ -188,20 +189,20 @@ std::string describe(const ImageSpec& recipe, bool rescue) {
 int run_image_command(const std::string& command, const OptionMap& options, std::FILE* out,
                       std::string& error) {
     bool rescue = command == "rescue";
-    ImageSpec recipe;
+    ImageRecipe recipe;
     if (!check_keys(options,
                     {"chip-id", "chip-rev", "variant", "format", "version", "date", "size",
                      "body-address", "seed", "out"},
                     error) ||
-        !image_spec_from(options, rescue, recipe, error)) {
+        !image_recipe_from(options, rescue, recipe, error)) {
         return EXIT_USAGE;
     }
     return write_out(options, build_firmware_image(recipe), out, describe(recipe, rescue), error);
 }
 
 int run_led_command(const OptionMap& options, std::FILE* out, std::string& error) {
-    LedSpec recipe;
-    if (!led_spec_from(options, recipe, error))
+    LedRecipe recipe;
+    if (!led_recipe_from(options, recipe, error))
         return EXIT_USAGE;
     char what[80];
     std::snprintf(what, sizeof what, "LED image for 0x%08X", recipe.flash_address);
@@ -213,8 +214,8 @@ int run_damaged_command(const std::string& kind, const OptionMap& options, std::
     for (const auto& led : led_damage_kinds()) {
         if (kind != led.name)
             continue;
-        LedSpec recipe;
-        if (!led_spec_from(options, recipe, error))
+        LedRecipe recipe;
+        if (!led_recipe_from(options, recipe, error))
             return EXIT_USAGE;
         return write_out(options, build_damaged_led_image(recipe, led.kind), out,
                          std::string("damaged LED image: ") + led.what, error);
@@ -229,12 +230,12 @@ int run_damaged_command(const std::string& kind, const OptionMap& options, std::
             error = "--slot takes 'main' or 'rescue'";
             return EXIT_USAGE;
         }
-        ImageSpec recipe;
+        ImageRecipe recipe;
         if (!check_keys(base,
                         {"chip-id", "chip-rev", "variant", "format", "version", "date", "size",
                          "body-address", "seed", "out"},
                         error) ||
-            !image_spec_from(base, slot == "rescue", recipe, error)) {
+            !image_recipe_from(base, slot == "rescue", recipe, error)) {
             return EXIT_USAGE;
         }
         return write_out(base, build_damaged_image(recipe, image.kind), out,

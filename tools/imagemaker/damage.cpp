@@ -50,7 +50,7 @@ const std::vector<ImageDamageName>& image_damage_kinds() {
     return kinds;
 }
 
-std::vector<uint8_t> build_damaged_image(const ImageSpec& recipe, ImageDamage damage) {
+std::vector<uint8_t> build_damaged_image(const ImageRecipe& recipe, ImageDamage damage) {
     std::vector<uint8_t> file = build_firmware_image(recipe);
     ImageHeader header = image_header_of(file);
     const uint32_t size = uint32_t(file.size());
@@ -112,8 +112,8 @@ const std::vector<LedDamageName>& led_damage_kinds() {
     return kinds;
 }
 
-std::vector<uint8_t> build_damaged_led_image(const LedSpec& recipe, LedDamage damage) {
-    LedSpec changed = recipe;
+std::vector<uint8_t> build_damaged_led_image(const LedRecipe& recipe, LedDamage damage) {
+    LedRecipe changed = recipe;
     if (damage == LedDamage::kReachesHeaderBlock) {
         uint32_t size = recipe.size < LED_HEADER_SIZE ? LED_HEADER_SIZE : recipe.size;
         changed.flash_address = HEADER_BLOCK_ADDRESS - (size - 1) / FLASH_UNIT * FLASH_UNIT;

@@ -26,7 +26,7 @@ void put_version(uint8_t* header, const FirmwareVersion& version) {
 
 // The lead region (header, then filler) followed by the body; the header
 // describes exactly that file.
-std::vector<uint8_t> build_image_with_lead(const ImageSpec& recipe, uint32_t lead_length) {
+std::vector<uint8_t> build_image_with_lead(const ImageRecipe& recipe, uint32_t lead_length) {
     lead_length = std::max(lead_length, IMAGE_HEADER_SIZE);
     std::vector<uint8_t> file = pseudo_random_bytes(recipe.seed ^ FILLER_STREAM, lead_length);
     std::vector<uint8_t> body = pseudo_random_bytes(recipe.seed, recipe.body_size);
@@ -61,15 +61,15 @@ bool variant_takes_rescue_format(uint8_t chip_variant) {
     return chip_variant == 2 || chip_variant == 3;
 }
 
-ImageSpec firmware_spec(uint8_t chip_variant, const FirmwareVersion& version) {
-    ImageSpec recipe;
+ImageRecipe firmware_recipe(uint8_t chip_variant, const FirmwareVersion& version) {
+    ImageRecipe recipe;
     recipe.chip_variant = chip_variant;
     recipe.version = version;
     return recipe;
 }
 
-ImageSpec rescue_spec(uint8_t chip_variant, const FirmwareVersion& version) {
-    ImageSpec recipe = firmware_spec(chip_variant, version);
+ImageRecipe rescue_recipe(uint8_t chip_variant, const FirmwareVersion& version) {
+    ImageRecipe recipe = firmware_recipe(chip_variant, version);
     recipe.body_address = RESCUE_BODY_ADDRESS;
     if (variant_takes_rescue_format(chip_variant)) {
         recipe.signature = MODE_RESCUE;
@@ -80,21 +80,21 @@ ImageSpec rescue_spec(uint8_t chip_variant, const FirmwareVersion& version) {
     return recipe;
 }
 
-ImageSpec firmware_spec_for_chip(uint32_t chip_id, uint32_t chip_rev) {
+ImageRecipe firmware_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev) {
     int variant = variant_for_chip(chip_id, chip_rev);
-    return firmware_spec(uint8_t(variant < 0 ? 0 : variant));
+    return firmware_recipe(uint8_t(variant < 0 ? 0 : variant));
 }
 
-ImageSpec rescue_spec_for_chip(uint32_t chip_id, uint32_t chip_rev) {
+ImageRecipe rescue_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev) {
     int variant = variant_for_chip(chip_id, chip_rev);
-    ImageSpec recipe = rescue_spec(uint8_t(variant < 0 ? 0 : variant));
+    ImageRecipe recipe = rescue_recipe(uint8_t(variant < 0 ? 0 : variant));
     // The chip id, not the variant, decides the rescue format.
     recipe.signature = chip_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
     recipe.image_type = chip_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
     return recipe;
 }
 
-std::vector<uint8_t> build_firmware_image(const ImageSpec& recipe) {
+std::vector<uint8_t> build_firmware_image(const ImageRecipe& recipe) {
     return build_image_with_lead(recipe, LEAD_LENGTH);
 }
 
@@ -132,7 +132,7 @@ std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length) {
     return bytes;
 }
 
-std::vector<uint8_t> build_led_image(const LedSpec& recipe) {
+std::vector<uint8_t> build_led_image(const LedRecipe& recipe) {
     uint32_t size = recipe.size < LED_HEADER_SIZE ? LED_HEADER_SIZE : recipe.size;
     std::vector<uint8_t> file = pseudo_random_bytes(recipe.seed ^ FILLER_STREAM, size);
     std::fill(file.begin(), file.begin() + LED_HEADER_SIZE, uint8_t(0));

@@ -30,7 +30,7 @@ constexpr uint32_t DEFAULT_LED_SIZE = 5000;
 constexpr uint32_t HEADER_VERSION_OFFSET = 64;
 
 // What goes into a firmware or rescue image.
-struct ImageSpec {
+struct ImageRecipe {
     uint32_t signature = MODE_MAIN;  // MODE_RESCUE: rescue image in rescue format
     uint8_t image_type = 0;          // IMAGE_TYPE_RESCUE_IN_MAIN: rescue image in main format
     uint8_t chip_variant = 13;
@@ -50,25 +50,25 @@ bool chip_takes_rescue_format(uint32_t chip_id);
 bool variant_takes_rescue_format(uint8_t chip_variant);
 
 // A main image for the variant, body at MAIN_BODY_ADDRESS.
-ImageSpec firmware_spec(uint8_t chip_variant,
-                        const FirmwareVersion& version = {1, 0, 0, 0, 20240101});
+ImageRecipe firmware_recipe(uint8_t chip_variant,
+                            const FirmwareVersion& version = {1, 0, 0, 0, 20240101});
 // A rescue image for the variant, in the format its chip takes, body at
 // RESCUE_BODY_ADDRESS.
-ImageSpec rescue_spec(uint8_t chip_variant,
-                      const FirmwareVersion& version = {1, 0, 0, 0, 20240101});
+ImageRecipe rescue_recipe(uint8_t chip_variant,
+                          const FirmwareVersion& version = {1, 0, 0, 0, 20240101});
 // The same by chip id and chip revision; the variant of a chip outside the
 // table is 0, which no chip accepts.
-ImageSpec firmware_spec_for_chip(uint32_t chip_id, uint32_t chip_rev);
-ImageSpec rescue_spec_for_chip(uint32_t chip_id, uint32_t chip_rev);
+ImageRecipe firmware_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev);
+ImageRecipe rescue_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev);
 
 // The image file: lead region (header, then filler) followed by the body;
 // lead_offset 0, body_offset = lead_length = 4096, payload = body, with its
 // CRC-32.
-std::vector<uint8_t> build_firmware_image(const ImageSpec& recipe);
+std::vector<uint8_t> build_firmware_image(const ImageRecipe& recipe);
 // The same with a lead region of `lead_length` bytes (body_offset and
 // payload_offset follow it; at least 2048); lengths that are not multiples of 4096 make an
 // image the update refuses.
-std::vector<uint8_t> build_image_with_lead(const ImageSpec& recipe, uint32_t lead_length);
+std::vector<uint8_t> build_image_with_lead(const ImageRecipe& recipe, uint32_t lead_length);
 
 // The interpreted header fields of an image file (at least 2048 bytes).
 ImageHeader image_header_of(const std::vector<uint8_t>& file);
@@ -104,17 +104,17 @@ struct ImageDamageName {
 };
 // Every kind with its command-line name and a one-line description.
 const std::vector<ImageDamageName>& image_damage_kinds();
-std::vector<uint8_t> build_damaged_image(const ImageSpec& recipe, ImageDamage damage);
+std::vector<uint8_t> build_damaged_image(const ImageRecipe& recipe, ImageDamage damage);
 
 // What goes into an LED image: "SDEL" header, then pseudo-random content.
-struct LedSpec {
+struct LedRecipe {
     uint32_t flash_address = LED_IMAGE_ADDRESS;
     uint32_t size = DEFAULT_LED_SIZE;  // whole file, at least 64 bytes
     uint32_t seed = 1;
 };
 // length_a covers the 64-byte header and length_b the rest, so that their
 // sum is the file size.
-std::vector<uint8_t> build_led_image(const LedSpec& recipe);
+std::vector<uint8_t> build_led_image(const LedRecipe& recipe);
 
 enum class LedDamage {
     kWrongSignature,      // begins with "LEDS"
@@ -128,7 +128,7 @@ struct LedDamageName {
     const char* what;
 };
 const std::vector<LedDamageName>& led_damage_kinds();
-std::vector<uint8_t> build_damaged_led_image(const LedSpec& recipe, LedDamage damage);
+std::vector<uint8_t> build_damaged_led_image(const LedRecipe& recipe, LedDamage damage);
 
 // The 2048-byte parameter area a parameter file encodes to. 0, or -1 with a
 // one-line reason in `error` when the update tool would refuse the file.
