@@ -121,6 +121,11 @@ bool file_size_of(const std::string& path, uint64_t& size);
 // Lines the loader drops, blank lines and comments not counted.
 int dropped_lines(const ParamFacts& facts);
 
+// The name of what the loader did with a piece, as `check` reports it in text
+// and JSON alike: "kept", "unknown-name", "obsolete", "bad-value", "over-cap"
+// or "not-a-line".
+const char* param_drop_name(ParamDrop outcome);
+
 // "fits" for people: "0xA0020001 to 0xA0020003 (revision 4 or 10) as rescue".
 std::string fits_text(const std::vector<ChipFit>& fits);
 

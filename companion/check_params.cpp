@@ -72,8 +72,12 @@ std::string drop_message(const ParamPiece& piece) {
     }
 }
 
-const char* drop_code(ParamDrop outcome) {
+}  // namespace
+
+const char* param_drop_name(ParamDrop outcome) {
     switch (outcome) {
+        case ParamDrop::kKept:
+            return "kept";
         case ParamDrop::kUnknownName:
             return "unknown-name";
         case ParamDrop::kObsolete:
@@ -87,6 +91,8 @@ const char* drop_code(ParamDrop outcome) {
     }
 }
 
+namespace {
+
 void note_piece(FileReport& report, size_t index) {
     const std::vector<ParamPiece>& pieces = report.params.pieces;
     const ParamPiece& piece = pieces[index];
@@ -97,7 +103,8 @@ void note_piece(FileReport& report, size_t index) {
                        piece.line);
     if (piece.outcome != ParamDrop::kKept) {
         if (!piece.comment || piece.outcome != ParamDrop::kNotALine)
-            report.warning(drop_code(piece.outcome), "dropped: " + drop_message(piece), piece.line);
+            report.warning(param_drop_name(piece.outcome), "dropped: " + drop_message(piece),
+                           piece.line);
         return;
     }
     if (piece.continuation)

@@ -34,23 +34,6 @@ const char* revisions_text(const char* revisions) {
     return "";
 }
 
-const char* drop_name(ParamDrop outcome) {
-    switch (outcome) {
-        case ParamDrop::kKept:
-            return "kept";
-        case ParamDrop::kUnknownName:
-            return "unknown-name";
-        case ParamDrop::kObsolete:
-            return "obsolete";
-        case ParamDrop::kBadValue:
-            return "bad-value";
-        case ParamDrop::kOverCap:
-            return "over-cap";
-        default:
-            return "not-a-line";
-    }
-}
-
 void print_image(std::FILE* out, const ImageFacts& f) {
     if (!f.has_header)
         return;
@@ -247,7 +230,7 @@ void write_params(JsonWriter& json, const ParamFacts& f) {
         json.begin_object();
         json.field("line", piece.line);
         json.field("column", piece.column);
-        json.field("outcome", drop_name(piece.outcome));
+        json.field("outcome", param_drop_name(piece.outcome));
         json.field("name", piece.name);
         json.field("value", piece.value);
         json.field("text", piece.text);

@@ -211,15 +211,10 @@ std::string open_failure_message(const std::string& path, OpenOutcome outcome,
 }
 
 int run_info(const Output& output) {
-    int code = EXIT_DONE;
-    std::string message;
     std::string path;
-    if (!target_path(output, path, code, message))
-        return finish_early(output, code, message);
     OpenedBridge bridge;
-    OpenOutcome outcome = open_bridge(path, bridge);
-    if (outcome != OpenOutcome::kOpened)
-        return finish_early(output, EXIT_NONE_FOUND, open_failure_message(path, outcome, bridge));
+    if (int code = open_target(output, path, bridge); code != EXIT_DONE)
+        return code;
 
     BridgeFacts facts;
     facts.path = path;

@@ -144,17 +144,15 @@ int run_list(const Output& output) {
     return code;
 }
 
-bool target_path(const Output& output, std::string& path, int& code, std::string& message) {
-    if (!output.invocation->operands.empty() && !output.invocation->operands[0].empty()) {
-        path = output.invocation->operands[0];
-        return true;
-    }
-    path = first_bridge_path();
-    if (!path.empty())
-        return true;
-    code = EXIT_NONE_FOUND;
-    message = none_found_message();
-    return false;
+int open_target(const Output& output, std::string& path, OpenedBridge& bridge) {
+    const std::vector<std::string>& operands = output.invocation->operands;
+    path = !operands.empty() && !operands[0].empty() ? operands[0] : first_bridge_path();
+    if (path.empty())
+        return finish_early(output, EXIT_NONE_FOUND, none_found_message());
+    OpenOutcome outcome = open_bridge(path, bridge);
+    if (outcome != OpenOutcome::kOpened)
+        return finish_early(output, EXIT_NONE_FOUND, open_failure_message(path, outcome, bridge));
+    return EXIT_DONE;
 }
 
 }  // namespace vtx::companion

@@ -53,15 +53,10 @@ int write_json(const Output& output, const std::string& path, const std::vector<
 }  // namespace
 
 int run_params(const Output& output) {
-    int code = EXIT_DONE;
-    std::string message;
     std::string path;
-    if (!target_path(output, path, code, message))
-        return finish_early(output, code, message);
     OpenedBridge bridge;
-    OpenOutcome outcome = open_bridge(path, bridge);
-    if (outcome != OpenOutcome::kOpened)
-        return finish_early(output, EXIT_NONE_FOUND, open_failure_message(path, outcome, bridge));
+    if (int code = open_target(output, path, bridge); code != EXIT_DONE)
+        return code;
 
     std::vector<uint8_t> area(PARAMETER_AREA_SIZE, 0);
     int result = param_read_area(bridge.handle.get(), area.data(), PARAMETER_AREA_SIZE);

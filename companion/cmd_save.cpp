@@ -198,14 +198,11 @@ void write_result(const Output& output, const std::string& path, const std::stri
 
 int run_save_firmware(const Output& output) {
     const std::vector<std::string>& operands = output.invocation->operands;
-    int code = EXIT_DONE;
     std::string message, path;
-    if (!target_path(output, path, code, message))
-        return finish_early(output, code, message);
     OpenedBridge bridge;
-    OpenOutcome outcome = open_bridge(path, bridge);
-    if (outcome != OpenOutcome::kOpened)
-        return finish_early(output, EXIT_NONE_FOUND, open_failure_message(path, outcome, bridge));
+    int code = open_target(output, path, bridge);
+    if (code != EXIT_DONE)
+        return code;
 
     SavedImage image;
     int result = dev_read_version(bridge.handle.get(), &image.version);

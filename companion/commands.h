@@ -16,9 +16,10 @@ int run_check(const Output& output);
 int run_pack_params(const Output& output);
 int run_save_firmware(const Output& output);
 
-// The bridge a command works on: its operand, else the first one discovery
-// admits. False with the exit code and message when there is none.
-bool target_path(const Output& output, std::string& path, int& code, std::string& message);
+// The bridge a command works on, opened: its operand, else the first one
+// discovery admits. EXIT_DONE with `bridge` open, or the exit code once the
+// failure has been reported.
+int open_target(const Output& output, std::string& path, OpenedBridge& bridge);
 
 // Why `path` gives no bridge to work on, for open_bridge's outcome.
 std::string open_failure_message(const std::string& path, OpenOutcome outcome,

@@ -103,7 +103,7 @@ int chip_family_from_revision(const uint8_t* inquiry) {
         if (revision.word == word)
             return revision.family;
     }
-    return 2;
+    return CHIP_FAMILY_UNKNOWN;
 }
 
 int chip_family_from_model(const uint8_t* inquiry) {
@@ -111,18 +111,21 @@ int chip_family_from_model(const uint8_t* inquiry) {
         if (std::memcmp(inquiry + 44, model.text, sizeof model.text) == 0)
             return model.family;
     }
-    return 2;
+    return CHIP_FAMILY_UNKNOWN;
+}
+
+int chip_family_of(const uint8_t* inquiry) {
+    int family = chip_family_from_revision(inquiry);
+    return family != CHIP_FAMILY_UNKNOWN ? family : chip_family_from_model(inquiry);
 }
 
 int dev_detect_family(DeviceHandle* handle) {
     Buffer inquiry;
     if (read_inquiry(handle, inquiry) != 0)
         return -1;
-    int family = chip_family_from_revision(inquiry.data());
-    if (family == 2)
-        family = chip_family_from_model(inquiry.data());
+    int family = chip_family_of(inquiry.data());
     // A drive that names no chip of ours gets no vendor command at all.
-    if (family == 2)
+    if (family == CHIP_FAMILY_UNKNOWN)
         return -1;
 
     const ChipRegisters registers = chip_registers(family);

@@ -26,8 +26,12 @@ ChipRegisters chip_registers(int chip_family);  // family 0 or 1
 int dev_memory_read(DeviceHandle* handle, uint32_t address, void* out, uint32_t length);
 
 int dev_inquiry(DeviceHandle* handle, uint8_t* buffer, uint16_t length);
-int chip_family_from_revision(const uint8_t* inquiry);  // 0, 1, or 2 for none
-int chip_family_from_model(const uint8_t* inquiry);     // 0, 1, or 2 for none
+// The family an INQUIRY reply names: by its revision string, by its model
+// string, or by the revision first and the model when the revision names none.
+constexpr int CHIP_FAMILY_UNKNOWN = 2;
+int chip_family_from_revision(const uint8_t* inquiry);  // 0, 1, or CHIP_FAMILY_UNKNOWN
+int chip_family_from_model(const uint8_t* inquiry);     // 0, 1, or CHIP_FAMILY_UNKNOWN
+int chip_family_of(const uint8_t* inquiry);             // 0, 1, or CHIP_FAMILY_UNKNOWN
 int dev_detect_family(DeviceHandle* handle);            // 0, 1, or -1: not a bridge
 bool dev_is_bridge(DeviceHandle* handle);
 int dev_check_optical(DeviceHandle* handle);        // 1 vendor's optical, 2 other CD/DVD, 0 neither

@@ -30,10 +30,8 @@ int fw_read_chip(DeviceHandle* handle, ChipIdentity* chip) {
         return -1;
     if (dev_inquiry(handle, inquiry.data(), INQUIRY_LENGTH) != 0)
         return -1;
-    int family = chip_family_from_revision(inquiry.data());
-    if (family == 2)
-        family = chip_family_from_model(inquiry.data());
-    if (family == 2)
+    int family = chip_family_of(inquiry.data());
+    if (family == CHIP_FAMILY_UNKNOWN)
         return -1;
     std::copy_n(inquiry.data() + INQUIRY_NAMES_OFFSET, INQUIRY_NAMES_SIZE, chip->inquiry);
     std::copy_n(inquiry.data() + INQUIRY_MODEL_OFFSET, INQUIRY_IDENTITY_SIZE - INQUIRY_NAMES_SIZE,

@@ -12,6 +12,7 @@
 #include "update/led.h"
 #include "update/progress.h"
 #include "update/restart.h"
+#include "update/result_codes.h"
 #include "vtx/buffer.h"
 #include "vtx/bytes.h"
 #include "vtx/records.h"
@@ -64,13 +65,13 @@ bool given(const char* path) {
 // what it answers with, so that every restart finds this one and no other.
 int validate_bridge(DeviceHandle* handle, const char* device_path, ValidatedBridge& bridge) {
     if (dev_check_ready(handle) != 0)
-        return -3;
+        return UPDATE_NOT_READY;
     uint32_t identity = 0;
     if (dev_read_identity(handle, &identity) != 0 || identity == IDENTITY_NONE)
-        return -5;
+        return UPDATE_NO_IDENTITY;
     if (fw_identity_twin_on_bus(device_path, identity))
-        return -5;
-    return fw_note_bridge(handle, identity, &bridge) == 0 ? 0 : -5;
+        return UPDATE_NO_IDENTITY;
+    return fw_note_bridge(handle, identity, &bridge) == 0 ? UPDATE_DONE : UPDATE_NO_IDENTITY;
 }
 
 // Validation: everything that can be checked before the bridge is written.
@@ -80,22 +81,22 @@ int validate(DeviceHandle* handle, const UpdateFiles& files, uint8_t* led_header
         return result;
     fw_query_mode(handle, &ok.mode);
     if (fw_check_image(handle, files.bin, false, &ok.bin) != 0)
-        return -6;
+        return UPDATE_FIRMWARE_IMAGE_BAD;
     // The rescue image is checked even when it will not be written, so a bad
     // one is found before anything changes on the bridge.
     if (fw_check_image(handle, files.rescue, true, &ok.rescue) != 0)
-        return -7;
+        return UPDATE_RESCUE_IMAGE_BAD;
     if (given(files.led)) {
         // An LED image is written after the firmware image; one placed over
         // either image would leave the bridge nothing to boot.
         if (led_check_image(files.led, led_header) != 0 ||
             !led_clear_of_images(led_header, ok.bin, ok.rescue))
-            return -8;
+            return UPDATE_LED_IMAGE_BAD;
         ok.led_ready = true;
     }
     if (given(files.cfg) && (!buffer_alloc(ok.param_area, PARAMETER_AREA_SIZE) ||
                              param_pack_file(files.cfg, ok.param_area.data()) != 0))
-        return -9;
+        return UPDATE_PARAMETER_FILE_BAD;
     return 0;
 }
 
@@ -111,15 +112,15 @@ int install_rescue(HandleSlot& slot, const UpdateFiles& files, const Validated& 
                    std::string* found_path) {
     fw_total_bytes = total_of(files.led, uint64_t(ok.rescue.size) + ok.bin.size);
     if (fw_download_validated(slot.handle, ok.rescue) != 0)
-        return -11;
+        return UPDATE_RESCUE_DOWNLOAD_FAILED;
     if (fw_restart_reconnect(&slot.handle, ok.rescue, ok.bridge, RESCUE_RESTART_LIMIT_S,
                              found_path) != 0)
-        return -4;
+        return UPDATE_RESTART_FAILED;
     if (dev_check_ready(slot.handle) != 0)
-        return -3;
+        return UPDATE_NOT_READY;
     uint32_t mode = MODE_OTHER;
     fw_query_mode(slot.handle, &mode);
-    return mode == MODE_RESCUE ? 0 : -14;
+    return mode == MODE_RESCUE ? UPDATE_DONE : UPDATE_NOT_IN_RESCUE;
 }
 
 // While the rescue firmware runs: the LED image and the parameters, then the
@@ -135,24 +136,24 @@ int install_main(HandleSlot& slot, const UpdateFiles& files, const Validated& ok
         fw_total_bytes = total_of(files.led, ok.bin.size);
     // The LED image goes where validation saw it placed, clear of both images.
     if (ok.led_ready && led_download(slot.handle, files.led, led_header) != 0)
-        return -12;
+        return UPDATE_LED_DOWNLOAD_FAILED;
     if (!ok.param_area.empty() &&
         param_write_area(slot.handle, ok.param_area.data(), PARAMETER_AREA_SIZE) != 0)
-        return -13;
+        return UPDATE_PARAMETERS_FAILED;
     // The download carries the parameters just programmed into the header
     // block with the lead region.
     if (fw_download_validated(slot.handle, ok.bin) != 0)
-        return -10;
+        return UPDATE_FIRMWARE_DOWNLOAD_FAILED;
     // The download has already put this header in place with the lead region.
     // Its result is left alone: the restart below writes the block once more
     // and that write decides.
     (void)flash_write_header_block(slot.handle, files.bin, ok.bin.header);
     if (fw_restart_reconnect(&slot.handle, ok.bin, ok.bridge, MAIN_RESTART_LIMIT_S, found_path) !=
         0)
-        return -4;
+        return UPDATE_RESTART_FAILED;
     uint32_t mode = MODE_OTHER;
     fw_query_mode(slot.handle, &mode);
-    return mode == MODE_MAIN ? 0 : -15;
+    return mode == MODE_MAIN ? UPDATE_DONE : UPDATE_NOT_IN_MAIN;
 }
 
 int run_update(const UpdateFiles& files, std::string* found_path) {
@@ -163,9 +164,9 @@ int run_update(const UpdateFiles& files, std::string* found_path) {
     // anything has been sent.
     Buffer led_header;
     if (!buffer_alloc(led_header, LED_HEADER_SIZE))
-        return -1;
+        return UPDATE_CANNOT_OPEN;
     if (!slot.handle)
-        return -1;
+        return UPDATE_CANNOT_OPEN;
 
     Validated ok;
     int result = validate(slot.handle, files, led_header.data(), ok);

@@ -1,7 +1,9 @@
 // The staged update from either run mode, the restart limits, and the code
 // of every step that can fail.
 #include "update/sequencer.h"
+#include <set>
 #include "tests/update/staged_support.h"
+#include "update/result_codes.h"
 
 namespace vtx::test {
 namespace {
@@ -125,6 +127,18 @@ class SequencerTest : public StagedTest {
     std::string bin, rescue, led, cfg;
     std::string device_path = BRIDGE_PATH;
 };
+
+// Every code the update gives has a name of its own; -2 and anything else
+// outside the table is unknown.
+TEST(UpdateResultCodes, EachCodeHasItsOwnNameAndOthersAreUnknown) {
+    std::set<std::string> names;
+    for (int code = 0; code >= -15; --code) {
+        const std::string name = fw_result_name(code);
+        EXPECT_EQ(name == "unknown", code == -2) << code;
+        EXPECT_TRUE(names.insert(name).second) << name;
+    }
+    EXPECT_STREQ(fw_result_name(1), "unknown");
+}
 
 TEST_F(SequencerTest, FromTheMainFirmwareTheRescueImageGoesFirstAndTheBridgeRestartsTwice) {
     start(MAIN);
