@@ -1,7 +1,9 @@
 // The staged update from either run mode, the restart limits, and the code
 // of every step that can fail.
 #include "update/sequencer.h"
+
 #include <set>
+
 #include "tests/update/staged_support.h"
 #include "update/result_codes.h"
 
