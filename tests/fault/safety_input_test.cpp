@@ -8,42 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "tests/fault/campaign.h"
-#include "tools/imagemaker/image_builder.h"
+#include "tests/fault/bad_input.h"
 
 namespace vtx::test::fault {
 namespace {
 
 namespace im = vtx::imagemaker;
 
-constexpr uint32_t CHIP_ID = 0xA0020001;
-constexpr uint32_t CHIP_REV = 10;
 constexpr uint64_t FOUR_GIB = 0x100000000ull;
-
-using FileDamage = std::function<bool(const UpdateSet&)>;  // runs in a child
-using BridgeDamage = std::function<void(sim::SimPlatform&)>;
-
-struct Row {
-    const char* input;
-    const char* damage;
-    FileDamage files;
-    BridgeDamage bridge;
-    int code;
-    std::string text;
-    bool sparse = false;  // the file system may refuse the file
-};
-
-im::ImageRecipe firmware() {
-    im::ImageRecipe plan = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
-    plan.version = {1, 2, 4, 0, 20240615};
-    plan.body_size = 2 * 65536;
-    return plan;
-}
-
-std::string failed(int code) {
-    return "[ERROR] Firmware update failed (ret=" + std::to_string(code) +
-           ", last_error=" + std::to_string(code) + ")";
-}
 
 // The same bytes at their start, 4 GiB more behind them: a 32-bit size cut
 // from it is the size the image was made with.
@@ -102,96 +74,53 @@ BridgeDamage twin(uint32_t chip_id, bool rescue_firmware) {
     };
 }
 
-std::vector<Row> rows() {
+// A file too large for the counters: made sparse, which the file system may
+// refuse.
+BadInput sparse(BadInput row) {
+    row.sparse = true;
+    return row;
+}
+
+std::vector<BadInput> rows() {
     const std::string ok = "[INFO] New FW version: 1.2.4";
+    BadInput kept_parameters = refused(
+        "firmware image",
+        "lead region of 0x5000 bytes from 0x8C000000, largest transfer 32768 (parameters kept)",
+        firmware_at(HEADER_BLOCK_ADDRESS - 0x4000, 0x5000, im::MAIN_BODY_ADDRESS), ok);
+    kept_parameters.bridge =
+        with_config([](sim::BridgeConfig& c) { c.max_transfer_reply = 32768; });
+    kept_parameters.code = 0;
+    kept_parameters.writes = true;
     return {
-        {"firmware image",
-         "grown past 4 GiB (sparse)",
-         grown(&UpdateSet::bin),
-         {},
-         1,
-         failed(-6),
-         true},
-        {"rescue image",
-         "grown past 4 GiB (sparse)",
-         grown(&UpdateSet::rescue),
-         {},
-         1,
-         failed(-7),
-         true},
-        {"LED image", "grown past 4 GiB (sparse)", grown(&UpdateSet::led), {}, 1, failed(-8), true},
-        {"firmware image",
-         "body on the header block (0x8C004000)",
-         firmware_at(HEADER_BLOCK_ADDRESS - 0x10000, 4096, HEADER_BLOCK_ADDRESS),
-         {},
-         1,
-         failed(-6)},
-        {"firmware image",
-         "body across the header block (0x8C003000)",
-         firmware_at(HEADER_BLOCK_ADDRESS - 0x10000, 4096, HEADER_BLOCK_ADDRESS - 0x1000),
-         {},
-         1,
-         failed(-6)},
-        {"rescue image",
-         "body on the header block",
-         rescue_body_on_header_block(),
-         {},
-         1,
-         failed(-7)},
-        {"parameter file",
-         "records of exactly 2048 bytes, no room for the closing 0",
-         records_filling_the_area(),
-         {},
-         1,
-         failed(-9)},
-        {"bridge",
-         "a second bridge with the same identity word, same chip, main firmware",
-         {},
-         twin(CHIP_ID, false),
-         1,
-         failed(-5)},
-        {"bridge",
-         "a second bridge with the same identity word, other chip, rescue firmware",
-         {},
-         twin(0xA0010002, true),
-         1,
-         failed(-5)},
-        {"firmware image",
-         "lead region of 0x5000 bytes from 0x8C000000, largest transfer 32768 (parameters kept)",
-         firmware_at(HEADER_BLOCK_ADDRESS - 0x4000, 0x5000, im::MAIN_BODY_ADDRESS),
-         [](sim::SimPlatform& sim) { sim.bridges().front()->config().max_transfer_reply = 32768; },
-         0, ok},
+        sparse(refused("firmware image", "grown past 4 GiB (sparse)", grown(&UpdateSet::bin),
+                       failed(-6))),
+        sparse(refused("rescue image", "grown past 4 GiB (sparse)", grown(&UpdateSet::rescue),
+                       failed(-7))),
+        sparse(
+            refused("LED image", "grown past 4 GiB (sparse)", grown(&UpdateSet::led), failed(-8))),
+        refused("firmware image", "body on the header block (0x8C004000)",
+                firmware_at(HEADER_BLOCK_ADDRESS - 0x10000, 4096, HEADER_BLOCK_ADDRESS),
+                failed(-6)),
+        refused("firmware image", "body across the header block (0x8C003000)",
+                firmware_at(HEADER_BLOCK_ADDRESS - 0x10000, 4096, HEADER_BLOCK_ADDRESS - 0x1000),
+                failed(-6)),
+        refused("rescue image", "body on the header block", rescue_body_on_header_block(),
+                failed(-7)),
+        refused("parameter file", "records of exactly 2048 bytes, no room for the closing 0",
+                records_filling_the_area(), failed(-9)),
+        misbehaving("a second bridge with the same identity word, same chip, main firmware",
+                    twin(CHIP_ID, false), 1, failed(-5), false),
+        misbehaving("a second bridge with the same identity word, other chip, rescue firmware",
+                    twin(0xA0010002, true), 1, failed(-5), false),
+        kept_parameters,
     };
 }
 
 TEST(BadInput, OversizedFilesBodiesOnTheHeaderBlockAndTwinBridgesAreRefusedBeforeAnyWrite) {
     std::string table;
-    for (const Row& row : rows()) {
+    for (const BadInput& row : rows()) {
         SCOPED_TRACE(std::string(row.input) + ": " + row.damage);
-        UpdateSet set(Start::kMainFirmware);
-        ASSERT_EQ(set.new_header.size(), IMAGE_HEADER_SIZE);
-        if (row.files && in_child([&] { return row.files(set) ? 0 : 1; }) != 0) {
-            ASSERT_TRUE(row.sparse) << "the file could not be made";
-            std::printf("skipped (the file system refuses sparse files): %s\n", row.damage);
-            continue;
-        }
-        TempDir work;
-        RunPlan plan = traced_run(set.base_state, work);
-        plan.setup = row.bridge;
-        RunRecord run = run_tool_in_child(set, plan);
-        long writes = 0;
-        for (const TraceLine& line : read_trace(plan.trace_out))
-            writes += line.opcode == OP_VENDOR_WRITE;
-        EXPECT_EQ(run.code, row.code) << run.out << run.err;
-        EXPECT_NE((run.out + run.err).find(row.text), std::string::npos) << run.out << run.err;
-        if (row.code != 0) {
-            EXPECT_EQ(writes, 0);
-        } else {
-            EXPECT_TRUE(run.after.area_new) << "the parameter area was written over";
-        }
-        table += std::string("| ") + row.input + " | " + row.damage + " | " +
-                 std::to_string(run.code) + " | " + row.text + " | " + std::to_string(writes) +
-                 " |\n";
+        table += run_bad_input(row);
     }
     std::printf("\n%s", table.c_str());
 }
