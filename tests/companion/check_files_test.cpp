@@ -47,13 +47,7 @@ class CompanionCheckImages : public testing::Test {
     // chip, in either slot.
     bool engine_accepts(const std::string& path, uint32_t chip_id, uint32_t chip_rev) {
         sim->clear_devices();
-        sim::BridgeConfig config;
-        config.chip_id = chip_id;
-        config.chip_rev_register = chip_rev << 16;
-        if (chip_id < 0xA0020000) {
-            config.revision = "2.00";
-            config.model = "VTX4500";
-        }
+        const sim::BridgeConfig config = bridge_of_chip(chip_id, chip_rev);
         sim->add_bridge(config);
         DeviceHandle* handle = dev_open(config.path.c_str());
         StderrCapture quiet;  // the reader reports a failed seek

@@ -12,6 +12,17 @@ SimInstalled::~SimInstalled() {
     platform_install(nullptr);
 }
 
+sim::BridgeConfig bridge_of_chip(uint32_t chip_id, uint32_t chip_rev) {
+    sim::BridgeConfig config;
+    config.chip_id = chip_id;
+    config.chip_rev_register = chip_rev << 16;
+    if (chip_id < 0xA0020000) {
+        config.revision = "2.00";
+        config.model = "VTX4500";
+    }
+    return config;
+}
+
 std::vector<sim::TraceEntry> commands(const sim::SimPlatform& sim, int opcode, int sub_command) {
     std::vector<sim::TraceEntry> result;
     for (const auto& entry : sim.trace()) {

@@ -76,6 +76,10 @@ class SimInstalled {
     sim::SimPlatform sim_;
 };
 
+// A bridge of this chip and revision whose INQUIRY names the register block
+// of its family: the first chips' strings for the 0xA001 chips.
+sim::BridgeConfig bridge_of_chip(uint32_t chip_id, uint32_t chip_rev = 10);
+
 // Commands of the trace with this opcode (and vendor sub-command, CDB byte
 // 4, unless -1).
 std::vector<sim::TraceEntry> commands(const sim::SimPlatform& sim, int opcode,

@@ -37,10 +37,7 @@ TEST(ImageMaker, ImagesFitTheChipTheyWereMadeForInTheirOwnSlot) {
     for (const auto& [id, rev] : chips) {
         SCOPED_TRACE(::testing::Message() << std::hex << id << " rev " << rev);
         test::SimInstalled sim;
-        sim::BridgeConfig config;
-        config.chip_id = id;
-        config.chip_rev_register = rev << 16;
-        config.revision = chip_takes_rescue_format(id) ? "2.00" : "2.01";
+        const sim::BridgeConfig config = test::bridge_of_chip(id, rev);
         sim->add_bridge(config);
         DeviceHandle* handle = dev_open(config.path.c_str());
         ImageRecipe main = firmware_recipe_for_chip(id, rev);

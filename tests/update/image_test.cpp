@@ -116,12 +116,9 @@ class CheckImage : public StagedTest {
   protected:
     void chip(uint32_t chip_id, uint32_t chip_rev, const char* revision = nullptr,
               const char* model = nullptr) {
-        sim::BridgeConfig config;
-        config.chip_id = chip_id;
-        config.chip_rev_register = chip_rev << 16;
-        const bool first = im::chip_takes_rescue_format(chip_id);
-        config.revision = revision ? revision : first ? "2.00" : "2.01";
-        config.model = model ? model : first ? "VTX4500" : "VTX4600";
+        sim::BridgeConfig config = bridge_of_chip(chip_id, chip_rev);
+        config.revision = revision ? revision : config.revision;
+        config.model = model ? model : config.model;
         opened_bridge(config);
     }
     int check(const std::vector<uint8_t>& image, bool rescue_slot = false) {

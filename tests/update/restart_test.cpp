@@ -164,15 +164,10 @@ TEST_F(RestartTest, BridgeWithTheSameIdentityWordIsNeverTaken) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fresh();
-        sim::BridgeConfig twin_config;
+        sim::BridgeConfig twin_config = bridge_of_chip(c.chip_id);
         twin_config.name = "twin";
         twin_config.path = OTHER_PATH;
         twin_config.identity = OUR_IDENTITY;
-        twin_config.chip_id = c.chip_id;
-        if (c.chip_id == 0xA0010002) {
-            twin_config.revision = "2.00";  // the first chips' register block
-            twin_config.model = "VTX4500";
-        }
         sim::Bridge& twin = add_bridge(twin_config);
         sim::BridgeConfig config;
         config.boot_seconds = c.our_boot;
