@@ -115,6 +115,12 @@ struct RunPlan {
     std::function<void()> after;  // in the child, once the tool has run
     std::vector<std::string> args;
 };
+// In the child: another bridge answering with the identity word of the first
+// one, listed after it, running main or rescue firmware made for its chip.
+void attach_twin(sim::SimPlatform& sim, uint32_t chip_id, bool rescue_firmware);
+// VTX_FAULT_CAMPAIGN=full asks for every point instead of a sample.
+bool full_campaign();
+
 // A run from `state_in` whose files go into `work`, its commands traced.
 RunPlan traced_run(const std::string& state_in, const TempDir& work);
 RunRecord run_tool_in_child(const UpdateSet& set, const RunPlan& plan);

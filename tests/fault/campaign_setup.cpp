@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 
 #include "sim/sim.h"
@@ -120,6 +122,26 @@ UpdateSet::UpdateSet(Start start_firmware, const UpdateOptions& options) : start
     new_area = read_file(dir.file("new_area.bin"));
     old_area = read_file(dir.file("old_area.bin"));
     led_image = read_file(led);
+}
+
+void attach_twin(sim::SimPlatform& sim, uint32_t chip_id, bool rescue_firmware) {
+    sim::BridgeConfig config = sim.bridges().front()->config();
+    config.name = "twin";
+    config.path = "\\\\.\\PhysicalDrive2";
+    config.return_paths.clear();
+    config.chip_id = chip_id;
+    if (chip_id < 0xA0020000) {
+        config.revision = "2.00";
+        config.model = "VTX4500";
+    }
+    im::ImageRecipe image = rescue_firmware ? im::rescue_recipe_for_chip(chip_id, CHIP_REV)
+                                            : im::firmware_recipe_for_chip(chip_id, CHIP_REV);
+    sim.add_bridge(config).install_image(im::build_firmware_image(image));
+}
+
+bool full_campaign() {
+    const char* mode = std::getenv("VTX_FAULT_CAMPAIGN");
+    return mode && std::strcmp(mode, "full") == 0;
 }
 
 std::vector<std::string> UpdateSet::args() const {

@@ -17,11 +17,6 @@
 namespace vtx::test::fault {
 namespace {
 
-bool full_campaign() {
-    const char* mode = std::getenv("VTX_FAULT_CAMPAIGN");
-    return mode && std::strcmp(mode, "full") == 0;
-}
-
 struct Window {
     long start = -1;  // the write that puts the new image header into flash
     long end = -1;    // the final restart

@@ -61,23 +61,6 @@ std::string change_name(const SafetyPoint& point) {
     return "";
 }
 
-// In the child: another bridge answering with the validated one's identity
-// word, listed after it (the plain disk holds drive 0).
-void attach_twin(sim::SimPlatform& sim, const Twin& twin) {
-    sim::BridgeConfig config = sim.bridges().front()->config();
-    config.name = "twin";
-    config.path = "\\\\.\\PhysicalDrive2";
-    config.return_paths.clear();
-    config.chip_id = twin.chip_id;
-    if (twin.chip_id == 0xA0010002) {
-        config.revision = "2.00";
-        config.model = "VTX4500";
-    }
-    im::ImageRecipe image = twin.rescue_firmware ? im::rescue_recipe_for_chip(twin.chip_id, 10)
-                                                 : im::firmware_recipe_for_chip(twin.chip_id, 10);
-    sim.add_bridge(config).install_image(im::build_firmware_image(image));
-}
-
 // In the child: the file as a user's copy or download might change it, put
 // back once the run is over so that the reruns have the files validated.
 void change_file(const UpdateSet& set, const SafetyPoint& point) {
@@ -106,7 +89,7 @@ RunPlan broken_run(const UpdateSet& set, const SafetyPoint& point, const std::st
     plan.work_dir = work.path().string();
     plan.setup = [&set, point](sim::SimPlatform& sim) {
         if (point.at == TWIN_FROM_THE_START) {
-            attach_twin(sim, *point.twin);
+            attach_twin(sim, point.twin->chip_id, point.twin->rescue_firmware);
             return;
         }
         sim.set_command_hook([&set, &sim, point, done = false](long index) mutable {
@@ -114,7 +97,7 @@ RunPlan broken_run(const UpdateSet& set, const SafetyPoint& point, const std::st
                 return;
             done = true;
             if (point.change == Change::kTwin)
-                attach_twin(sim, *point.twin);
+                attach_twin(sim, point.twin->chip_id, point.twin->rescue_firmware);
             else
                 change_file(set, point);
         });
@@ -134,11 +117,6 @@ struct Outcome {
     bool converged = false;
     std::string report;
 };
-
-bool new_firmware_and_area(const UpdateSet& set, const BridgeView& view) {
-    return view.on_bus && view.mode == 1 && view.header_new && view.area_new &&
-           view.version.patch == set.new_version.patch;
-}
 
 Outcome run_safety_point(const UpdateSet& set, const SafetyPoint& point) {
     Outcome outcome;
@@ -168,9 +146,9 @@ Outcome run_safety_point(const UpdateSet& set, const SafetyPoint& point) {
             break;
         }
         outcome.foreign_write |= record.foreign_writes != 0;
-        outcome.wrong_success |= record.code == 0 && !new_firmware_and_area(set, record.after);
+        outcome.wrong_success |= record.code == 0 && !converged(set, record.after);
         outcome.unaccepted |= !record.after.header_accepted || record.after.boot_mode == 0;
-        outcome.converged = new_firmware_and_area(set, record.after) && record.after.led_new;
+        outcome.converged = converged(set, record.after);
         if (record.code == 0)
             break;
     }
@@ -179,11 +157,6 @@ Outcome run_safety_point(const UpdateSet& set, const SafetyPoint& point) {
     for (int code : codes)
         outcome.report.append(" ").append(std::to_string(code));
     return outcome;
-}
-
-bool full_campaign() {
-    const char* mode = std::getenv("VTX_FAULT_CAMPAIGN");
-    return mode && std::strcmp(mode, "full") == 0;
 }
 
 std::vector<SafetyPoint> safety_points(const std::vector<TraceLine>& reference, bool full) {

@@ -57,23 +57,6 @@ FileDamage records_filling_the_area() {
     };
 }
 
-// Another bridge after ours on the bus, answering with our identity word.
-BridgeDamage twin(uint32_t chip_id, bool rescue_firmware) {
-    return [=](sim::SimPlatform& sim) {
-        sim::BridgeConfig config = sim.bridges().front()->config();
-        config.name = "twin";
-        config.path = "\\\\.\\PhysicalDrive2";
-        config.chip_id = chip_id;
-        if (chip_id == 0xA0010002) {
-            config.revision = "2.00";
-            config.model = "VTX4500";
-        }
-        im::ImageRecipe image = rescue_firmware ? im::rescue_recipe_for_chip(chip_id, CHIP_REV)
-                                                : im::firmware_recipe_for_chip(chip_id, CHIP_REV);
-        sim.add_bridge(config).install_image(im::build_firmware_image(image));
-    };
-}
-
 // A file too large for the counters: made sparse, which the file system may
 // refuse.
 BadInput sparse(BadInput row) {
@@ -108,10 +91,13 @@ std::vector<BadInput> rows() {
                 failed(-7)),
         refused("parameter file", "records of exactly 2048 bytes, no room for the closing 0",
                 records_filling_the_area(), failed(-9)),
-        misbehaving("a second bridge with the same identity word, same chip, main firmware",
-                    twin(CHIP_ID, false), 1, failed(-5), false),
-        misbehaving("a second bridge with the same identity word, other chip, rescue firmware",
-                    twin(0xA0010002, true), 1, failed(-5), false),
+        misbehaving(
+            "a second bridge with the same identity word, same chip, main firmware",
+            [](sim::SimPlatform& sim) { attach_twin(sim, CHIP_ID, false); }, 1, failed(-5), false),
+        misbehaving(
+            "a second bridge with the same identity word, other chip, rescue firmware",
+            [](sim::SimPlatform& sim) { attach_twin(sim, 0xA0010002, true); }, 1, failed(-5),
+            false),
         kept_parameters,
     };
 }
