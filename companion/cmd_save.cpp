@@ -4,6 +4,8 @@
 // are sent; nothing is written unless the payload read back matches the CRC
 // its header names.
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "app/device_check.h"
@@ -14,6 +16,7 @@
 #include "tools/outfile/replace_file.h"
 #include "update/image.h"
 #include "update/sequencer.h"
+#include "vtx/file.h"
 
 namespace vtx::companion {
 
@@ -211,8 +214,15 @@ int run_save_firmware(const Output& output) {
     if (out.empty() && (result != 0 || version.date.empty()))
         return finish_early(output, EXIT_FAILED,
                             "cannot read the bridge's version to name the file; give OUT");
-    if (out.empty())
+    if (out.empty()) {
         out = "fw_v" + version.version + "." + version.date + ".bin";
+        // The name the bridge's version gives may be the very update file the
+        // user keeps beside it: only a name the user gave replaces a file.
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(native_path(out), error)))
+            return finish_early(output, EXIT_FAILED,
+                                printable(out) + " exists already; give OUT to replace it");
+    }
     if ((code = read_image(bridge.handle.get(), image, message)) != EXIT_DONE)
         return finish_early(output, code, message);
     std::string reason;

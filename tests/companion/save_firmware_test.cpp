@@ -104,6 +104,24 @@ TEST(SaveFirmware, WhatCannotBeSavedFaithfullyIsRefusedAndNothingIsWritten) {
     }
 }
 
+// The default name may be an update file the user keeps: it is never
+// replaced unless the user names it.
+TEST(SaveFirmware, TheDefaultNameNeverReplacesAFileUnlessTheUserNamesIt) {
+    SimInstalled sim;
+    TempDir dir;
+    add_running_bridge(sim.sim(), sim::BridgeConfig{}, {1, 2, 3, 0, 20240115});
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const std::string kept = dir.write("fw_v1.2.3.011524.bin", "the user's own file");
+    BridgeRun refused = run_bridge({"save-firmware"});
+    BridgeRun named = run_bridge({"save-firmware", "", "fw_v1.2.3.011524.bin"});
+    std::filesystem::current_path(before);
+    EXPECT_EQ(refused.code, companion::EXIT_FAILED);
+    EXPECT_NE(refused.err.find("exists already"), std::string::npos) << refused.err;
+    EXPECT_EQ(named.code, 0) << named.err;
+    EXPECT_GT(read_file(kept).size(), size_t(4096));
+}
+
 // The document of a saved firmware, and the --trace file of a vtx_bridge
 // command: one line for each command the bridge saw, the command's own
 // output unchanged.
