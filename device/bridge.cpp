@@ -205,6 +205,10 @@ int dev_read_identity(DeviceHandle* handle, uint32_t* out) {
     return result;
 }
 
+int dev_read_header_block(DeviceHandle* handle, uint8_t* out) {
+    return dev_memory_read(handle, read_window(HEADER_BLOCK_ADDRESS), out, HEADER_BLOCK_SIZE);
+}
+
 int dev_check_ready(DeviceHandle* handle) {
     Buffer reply;
     if (!buffer_alloc(reply, READY_CHECK_LENGTH))

@@ -24,6 +24,8 @@ ChipRegisters chip_registers(int chip_family);  // family 0 or 1
 // (0xE2, 0x92, address, length, in): length bytes of the bridge's address
 // space into `out`.
 int dev_memory_read(DeviceHandle* handle, uint32_t address, void* out, uint32_t length);
+// The whole header block (HEADER_BLOCK_SIZE bytes) through the read window.
+int dev_read_header_block(DeviceHandle* handle, uint8_t* out);
 
 int dev_inquiry(DeviceHandle* handle, uint8_t* buffer, uint16_t length);
 // The family an INQUIRY reply names: by its revision string, by its model

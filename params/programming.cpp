@@ -20,8 +20,7 @@ constexpr int WRITE_ATTEMPTS = 4;
 // The whole header block through the read window, into a cleared buffer.
 int read_block(DeviceHandle* handle, Buffer& block) {
     std::fill(block.begin(), block.end(), uint8_t(0));
-    return dev_memory_read(handle, read_window(HEADER_BLOCK_ADDRESS), block.data(),
-                           HEADER_BLOCK_SIZE);
+    return dev_read_header_block(handle, block.data());
 }
 
 uint8_t* parameter_half(Buffer& block) {

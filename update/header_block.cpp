@@ -14,8 +14,7 @@ int flash_write_header_block(DeviceHandle* handle, const char* image_path,
     Buffer block;
     if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
         return -1;
-    int result =
-        dev_memory_read(handle, read_window(HEADER_BLOCK_ADDRESS), block.data(), HEADER_BLOCK_SIZE);
+    int result = dev_read_header_block(handle, block.data());
     if (result != 0)
         return result;
     // The image's header replaces the lower half; the bridge's parameters in

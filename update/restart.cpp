@@ -25,9 +25,7 @@ bool is_ours(DeviceHandle* probe, const ValidatedBridge& bridge, const Buffer& b
     Buffer now;
     if (!buffer_alloc(now, HEADER_BLOCK_SIZE))
         return false;
-    return dev_memory_read(probe, read_window(HEADER_BLOCK_ADDRESS), now.data(),
-                           HEADER_BLOCK_SIZE) == 0 &&
-           now == block;
+    return dev_read_header_block(probe, now.data()) == 0 && now == block;
 }
 
 // One look at the bus: every listed bridge is opened and asked. Ours is left
@@ -83,8 +81,7 @@ int fw_restart_reconnect(DeviceHandle** slot, const ValidatedImage& image,
     Buffer block;
     if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
         return -1;
-    result =
-        dev_memory_read(*slot, read_window(HEADER_BLOCK_ADDRESS), block.data(), HEADER_BLOCK_SIZE);
+    result = dev_read_header_block(*slot, block.data());
     if (result != 0)
         return result;
 
