@@ -18,10 +18,11 @@ constexpr std::size_t DEVICE_PATH_MAX = 1023;
 enum class Decision { Update, Skip };
 
 // Prints what the bridge runs and compares it with what the firmware image's
-// name promises. A version the bridge would not tell means an update.
+// name promises.
 Decision compare_versions(DeviceHandle* bridge, const FirmwareVersion& reported, int read_result,
                           const ExpectedVersion& expected, const Console& console) {
-    if (read_result != 0) {
+    VersionVerdict verdict = app_version_verdict(bridge, reported, read_result, expected);
+    if (verdict == VersionVerdict::ReadFailed) {
         // Part of the normal report, so standard output, unlike the other
         // warnings.
         console_out(console,
@@ -33,27 +34,22 @@ Decision compare_versions(DeviceHandle* bridge, const FirmwareVersion& reported,
     CurrentVersion current = current_version_texts(reported);
     console_out(console, "[INFO] Current FW version: %s, build date: %s (yyyymmdd: %s)\n",
                 current.version.c_str(), current.date.c_str(), current.build_date.c_str());
-    if (expected.version != current.version) {
-        console_out(console, "[INFO] FW version differs: expected %s, current %s\n",
-                    expected.version.c_str(), current.version.c_str());
-        return Decision::Update;
+    switch (verdict) {
+        case VersionVerdict::VersionDiffers:
+            console_out(console, "[INFO] FW version differs: expected %s, current %s\n",
+                        expected.version.c_str(), current.version.c_str());
+            return Decision::Update;
+        case VersionVerdict::DateDiffers:
+            console_out(console, "[INFO] Build date differs: expected %s, current %s\n",
+                        expected.date.c_str(), current.date.c_str());
+            return Decision::Update;
+        case VersionVerdict::RescueFirmware:
+            console_out(console, "[INFO] Bridge runs its rescue firmware, proceed with update.\n");
+            return Decision::Update;
+        default:
+            console_out(console, "[INFO] FW version and build date are the same, skip update.\n");
+            return Decision::Skip;
     }
-    if (expected.date != current.date) {
-        console_out(console, "[INFO] Build date differs: expected %s, current %s\n",
-                    expected.date.c_str(), current.date.c_str());
-        return Decision::Update;
-    }
-    // Equal texts do not say which firmware answered. A bridge left in its
-    // rescue firmware by an interrupted update, whose rescue image reports the
-    // version the file promises, would otherwise be skipped run after run.
-    uint32_t mode = MODE_OTHER;
-    fw_query_mode(bridge, &mode);
-    if (mode == MODE_RESCUE) {
-        console_out(console, "[INFO] Bridge runs its rescue firmware, proceed with update.\n");
-        return Decision::Update;
-    }
-    console_out(console, "[INFO] FW version and build date are the same, skip update.\n");
-    return Decision::Skip;
 }
 
 // Everything up to the key wait; the list and the bridge are released when
@@ -103,6 +99,23 @@ CurrentVersion current_version_texts(const FirmwareVersion& reported) {
         current.date = text;
     }
     return current;
+}
+
+VersionVerdict app_version_verdict(DeviceHandle* bridge, const FirmwareVersion& reported,
+                                   int read_result, const ExpectedVersion& expected) {
+    if (read_result != 0)
+        return VersionVerdict::ReadFailed;
+    CurrentVersion current = current_version_texts(reported);
+    if (expected.version != current.version)
+        return VersionVerdict::VersionDiffers;
+    if (expected.date != current.date)
+        return VersionVerdict::DateDiffers;
+    // Equal texts do not say which firmware answered. A bridge left in its
+    // rescue firmware by an interrupted update, whose rescue image reports the
+    // version the file promises, would otherwise be skipped run after run.
+    uint32_t mode = MODE_OTHER;
+    fw_query_mode(bridge, &mode);
+    return mode == MODE_RESCUE ? VersionVerdict::RescueFirmware : VersionVerdict::Same;
 }
 
 void app_key_wait(const Console& console) {

@@ -47,6 +47,13 @@ struct CurrentVersion {
 };
 CurrentVersion current_version_texts(const FirmwareVersion& reported);
 
+// Whether a bridge is updated, and why. A version that cannot be read
+// means an update; equal texts skip it unless the bridge runs its rescue
+// firmware (an interrupted update), which only then is asked for its run mode.
+enum class VersionVerdict { ReadFailed, VersionDiffers, DateDiffers, RescueFirmware, Same };
+VersionVerdict app_version_verdict(DeviceHandle* bridge, const FirmwareVersion& reported,
+                                   int read_result, const ExpectedVersion& expected);
+
 // "\nPress any key to exit..." on standard output, then one character of
 // input; end of input ends the wait too.
 void app_key_wait(const Console& console);

@@ -29,27 +29,38 @@ std::string file_name_part(const std::string& path) {
     return last == std::string::npos ? path : path.substr(last + 1);
 }
 
-int read_expected_version(const std::string& bin_path, const Console& console,
-                          ExpectedVersion& expected) {
+int parse_expected_version(const std::string& bin_path, ExpectedVersion& expected) {
     std::string name = file_name_part(bin_path);
     std::size_t marker = name.find("_v");
-    if (marker == std::string::npos) {
-        console_err(console, "[ERROR] Cannot find '_v' in filename: %s\n", name.c_str());
-        return 1;
-    }
+    if (marker == std::string::npos)
+        return EXPECTED_NO_MARKER;
     // The date field takes up to six characters, whatever they are: it ends
     // at white space or after six, so 'fw_v1.2.3.0615.bin' dates as '0615.b'.
-    const char* fields = name.c_str() + marker + 2;
     unsigned major = 0, minor = 0, patch = 0;
     char date[7] = {};
-    if (std::sscanf(fields, "%u.%u.%u.%6s", &major, &minor, &patch, date) != 4) {
-        console_err(console, "[ERROR] Cannot parse version from: %s\n", fields);
-        return 1;
-    }
+    if (std::sscanf(name.c_str() + marker + 2, "%u.%u.%u.%6s", &major, &minor, &patch, date) != 4)
+        return EXPECTED_UNREADABLE;
     char version[VERSION_TEXT_SIZE];
     std::snprintf(version, sizeof version, "%u.%u.%u", major, minor, patch);
     expected.version = version;
     expected.date = date;
+    return EXPECTED_FOUND;
+}
+
+int read_expected_version(const std::string& bin_path, const Console& console,
+                          ExpectedVersion& expected) {
+    std::string name = file_name_part(bin_path);
+    switch (parse_expected_version(bin_path, expected)) {
+        case EXPECTED_NO_MARKER:
+            console_err(console, "[ERROR] Cannot find '_v' in filename: %s\n", name.c_str());
+            return 1;
+        case EXPECTED_UNREADABLE:
+            console_err(console, "[ERROR] Cannot parse version from: %s\n",
+                        name.c_str() + name.find("_v") + 2);
+            return 1;
+        default:
+            break;
+    }
     console_out(console, "[INFO] Expected FW version: %s, build date: %s\n",
                 expected.version.c_str(), expected.date.c_str());
     return 0;

@@ -23,6 +23,14 @@ struct ExpectedVersion {
 // '/', else the whole path.
 std::string file_name_part(const std::string& path);
 
+// The expected version in the "_v" part of the firmware image's file name,
+// read without a word: EXPECTED_FOUND with `expected`, EXPECTED_NO_MARKER when
+// the name has no "_v", EXPECTED_UNREADABLE when no version follows it.
+constexpr int EXPECTED_FOUND = 0;
+constexpr int EXPECTED_NO_MARKER = -1;
+constexpr int EXPECTED_UNREADABLE = -2;
+int parse_expected_version(const std::string& bin_path, ExpectedVersion& expected);
+
 // Reads the expected version from the "_v" part of the firmware image's file
 // name and prints it. 0, or the exit code 1 after the error line.
 int read_expected_version(const std::string& bin_path, const Console& console,

@@ -123,6 +123,8 @@ int dispatch(const Output& output) {
         return run_check(output);
     if (command == "save-firmware")
         return run_save_firmware(output);
+    if (command == "update")
+        return run_update(output);
     return run_pack_params(output);
 }
 

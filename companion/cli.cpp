@@ -16,7 +16,7 @@ struct OperandRule {
 
 constexpr OperandRule OPERAND_RULES[] = {
     {"list", 0, 0},        {"info", 0, 1},          {"params", 0, 1}, {"check", 1, 10000},
-    {"pack-params", 2, 2}, {"save-firmware", 0, 2}, {"help", 0, 1},
+    {"pack-params", 2, 2}, {"save-firmware", 0, 2}, {"update", 2, 4}, {"help", 0, 1},
 };
 
 bool known_command(const std::string& name) {
@@ -56,6 +56,8 @@ bool take_flag(const std::string& arg, Invocation& invocation) {
         invocation.version = true;
     else if (arg == "--strict")
         invocation.strict = true;
+    else if (arg == "--all")
+        invocation.all = true;
     else
         return false;
     return true;
@@ -72,6 +74,14 @@ int check_options(const Invocation& invocation, std::string& error) {
     if ((!invocation.type.empty() || invocation.strict) && command != "check") {
         error = std::string(invocation.strict ? "--strict" : "--type") +
                 " belongs to the check command";
+        return EXIT_USAGE;
+    }
+    if ((!invocation.path.empty() || invocation.all) && command != "update") {
+        error = std::string(invocation.all ? "--all" : "--path") + " belongs to the update command";
+        return EXIT_USAGE;
+    }
+    if (!invocation.path.empty() && invocation.all) {
+        error = "--path and --all exclude each other";
         return EXIT_USAGE;
     }
     return 0;
@@ -105,6 +115,8 @@ int take_argument(int argc, char** argv, int& i, Invocation& invocation, std::st
         taken = take_value(argc, argv, i, "--type", invocation.type);
     if (taken == 0)
         taken = take_value(argc, argv, i, "--trace", invocation.trace_path);
+    if (taken == 0)
+        taken = take_value(argc, argv, i, "--path", invocation.path);
     if (taken < 0) {
         error = arg + " needs a value";
         return EXIT_USAGE;
@@ -130,8 +142,8 @@ int take_argument(int argc, char** argv, int& i, Invocation& invocation, std::st
 }  // namespace
 
 const std::vector<std::string>& command_names() {
-    static const std::vector<std::string> names = {"list",  "info",        "params",
-                                                   "check", "pack-params", "save-firmware"};
+    static const std::vector<std::string> names = {
+        "list", "info", "params", "check", "pack-params", "save-firmware", "update"};
     return names;
 }
 

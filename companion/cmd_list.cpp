@@ -107,14 +107,14 @@ void write_entry(JsonWriter& json, const DeviceEntry& entry) {
     json.end_object();
 }
 
+}  // namespace
+
 std::string none_found_message() {
     std::string message = "no bridge found";
     if (!platform().is_elevated())
         message += " (not running with administrator rights: drives may not open)";
     return message;
 }
-
-}  // namespace
 
 int run_list(const Output& output) {
     DeviceList list(dev_scan());
