@@ -21,6 +21,12 @@ const Args USAGE_ERRORS[] = {
     {"params", "--raw"},
     {"check", "--type", "zip", "file"},
     {"help", "frob"},
+    {"update", "fw_v1.2.4.061524.bin"},
+    {"update", "a", "b", "c", "d", "e"},
+    {"list", "--all"},
+    {"info", "--path", "x"},
+    {"update", "--all", "--path", "x", "a", "b"},
+    {"update", "--path"},
 };
 
 TEST(CompanionCli, UsageErrorsExitWith64AndPointToHelpOrAnswerInJson) {
