@@ -4,6 +4,7 @@
 // check; the engine validates everything before it writes and writes only to
 // the bridge it validated.
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -232,10 +233,9 @@ void print_update(const Output& output, const UpdateJob& job, const BridgeUpdate
     row("After", update.outcome == Outcome::Failed ? "not read: the update failed"
                                                    : firmware_text(update.after));
     row("Result", result_text(job, update));
-    char written[64];
-    std::snprintf(written, sizeof written, "%lld bytes in %.1f s", (long long)update.bytes,
-                  double(update.milliseconds) / 1000);
-    row("Written", written);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", double(update.milliseconds) / 1000);
+    row("Written", std::to_string(update.bytes) + " bytes in " + seconds);
 }
 
 void write_firmware(JsonWriter& json, const char* key, const VersionRead& read) {
