@@ -1,7 +1,7 @@
 // vtx_bridge: the companion of vtx_fwupdate for people who look after many
 // bridges. It lists bridges, shows what one says about itself, reads its
-// parameters back as a parameter file, and checks update files offline. It
-// never writes to a bridge.
+// parameters back as a parameter file, and checks update files offline. Only
+// its update command writes to a bridge, through vtx_fwupdate's engine.
 #pragma once
 
 #include <cstdio>

@@ -52,6 +52,16 @@ sim::CommandFault failing_writes(const std::string& bridge) {
     return fault;
 }
 
+sim::CommandFault failing_version_reads(long skip, long count) {
+    sim::CommandFault fault;
+    fault.opcode = OP_VENDOR_READ;
+    fault.sub_command = SUB_VERSION;
+    fault.skip = skip;
+    fault.count = count;
+    fault.scsi_status = 2;
+    return fault;
+}
+
 bool runs_new_firmware(sim::Bridge& bridge) {
     FirmwareVersion v = bridge.running_version();
     return bridge.mode_reply() == 1 && v.major == 1 && v.minor == 2 && v.patch == 4;
@@ -115,6 +125,24 @@ const UpdateCase CASES[] = {
      {"updated"},
      {After::New},
      PD3},
+    {"a version that cannot be read means an update",
+     [](sim::SimPlatform& sim) {
+         one_old(sim);
+         sim.add_fault(failing_version_reads(0, 1));
+     },
+     {},
+     0,
+     {"updated"},
+     {After::New}},
+    {"updated, but the new version cannot be read back",
+     [](sim::SimPlatform& sim) {
+         one_old(sim);
+         sim.add_fault(failing_version_reads(1, -1));
+     },
+     {},
+     1,
+     {"unconfirmed"},
+     {After::New}},
     {"two bridges and no --path: refused",
      two_old,
      {},
