@@ -3,6 +3,7 @@
 // a fleet tool reads. The decision to skip is vtx_fwupdate's own version
 // check; the engine validates everything before it writes and writes only to
 // the bridge it validated.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -141,6 +142,48 @@ int choose_targets(const Output& output, std::vector<std::string>& targets) {
     for (const DeviceEntry* entry = list.get(); entry; entry = entry->next)
         targets.push_back(entry->path);
     return EXIT_DONE;
+}
+
+// The identity word the bridge at `path` gives, or none.
+std::optional<uint32_t> identity_at(const std::string& path) {
+    OpenDevice device(dev_open(path.c_str()));
+    uint32_t identity = 0;
+    if (!device || dev_read_identity(device.get(), &identity) != 0)
+        return std::nullopt;
+    return identity;
+}
+
+// The bridges --all has had its turn with: by identity word (the engine
+// refuses two bridges that share one), by path a bridge that gives none.
+struct Handled {
+    std::vector<uint32_t> identities;
+    std::vector<std::string> paths;
+
+    // True when `path` holds a bridge not handled yet, which counts as
+    // handled from now on.
+    bool take(const std::string& path) {
+        std::optional<uint32_t> identity = identity_at(path);
+        if (identity ? std::ranges::count(identities, *identity) > 0
+                     : std::ranges::count(paths, path) > 0)
+            return false;
+        if (identity)
+            identities.push_back(*identity);
+        else
+            paths.push_back(path);
+        return true;
+    }
+};
+
+// --all runs discovery again before each bridge: an updated bridge may come
+// back under the path the first list gave another, which would then be
+// found current there and the other never reached.
+std::string next_of_all(Handled& handled) {
+    DeviceList list(dev_scan());
+    for (const DeviceEntry* entry = list.get(); entry; entry = entry->next) {
+        if (handled.take(entry->path))
+            return entry->path;
+    }
+    return "";
 }
 
 void check_version(const UpdateJob& job, BridgeUpdate& update) {
@@ -324,10 +367,15 @@ int run_update(const Output& output) {
         return code;
 
     // One bridge after the other; a failure does not stop the rest, each
-    // bridge is validated on its own.
+    // bridge is validated on its own. --all makes at most as many turns as
+    // the first list held bridges.
     std::vector<BridgeUpdate> updates;
     Tally tally;
-    for (const std::string& path : targets) {
+    Handled handled;
+    for (const std::string& listed : targets) {
+        std::string path = output.invocation->all ? next_of_all(handled) : listed;
+        if (path.empty())
+            break;
         updates.push_back(update_one(output, job, path));
         tally.add(updates.back());
         if (!output.json()) {

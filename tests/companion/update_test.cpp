@@ -84,6 +84,18 @@ void two_first_fails(sim::SimPlatform& sim) {
     two_old(sim);
     sim.add_fault(failing("bridge", OP_VENDOR_WRITE, -1, 0, -1));
 }
+// The first bridge comes back from its update under the second's path,
+// which moved while the first was off the bus.
+void two_one_moves(sim::SimPlatform& sim) {
+    two_old(sim);
+    sim::Bridge* first = sim.bridge("bridge");
+    sim::Bridge* second = sim.bridge("second");
+    first->config().return_paths = {PD1, PD2};
+    sim.set_command_hook([first, second](long) {
+        if (first->restart_count() == 2)
+            second->config().path = PD3;
+    });
+}
 void none(sim::SimPlatform&) {}
 
 enum class After { New, Untouched, Failed };
@@ -115,6 +127,13 @@ const UpdateCase CASES[] = {
      {After::Untouched, After::New},
      PD2},
     {"--all updates both", two_old, {"--all"}, 0, {"updated", "updated"}, {After::New, After::New}},
+    {"--all reaches a bridge that moved",
+     two_one_moves,
+     {"--all"},
+     0,
+     {"updated", "updated"},
+     {After::New, After::New},
+     PD2},
     {"--all goes on after a failure",
      two_first_fails,
      {"--all"},
