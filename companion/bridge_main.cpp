@@ -8,7 +8,6 @@
 #include "companion/output.h"
 #include "companion/text.h"
 #include "device/platform/trace_platform.h"
-#include "tools/outfile/growing_file.h"
 
 namespace vtx::companion {
 
@@ -123,7 +122,10 @@ int dispatch(const Output& output) {
         return run_check(output);
     if (command == "save-firmware")
         return run_save_firmware(output);
-    return run_pack_params(output);
+    if (command == "pack-params")
+        return run_pack_params(output);
+    // A command the parser knows and this build does not carry.
+    return usage_error(output, "unknown command " + command);
 }
 
 // What a command throws (no memory, a JSON value the library refuses) ends it
@@ -146,37 +148,22 @@ int dispatch_guarded(const Output& output) {
     }
 }
 
-class TraceFile : public TraceSink {
-  public:
-    outfile::GrowingFile file;
-    void line(const std::string& text) override { file.append(text + "\n"); }
-};
-
 // The command with every platform call traced to the --trace file, which
 // replaces an old one only once the command is done.
 int dispatch_traced(const Output& output, int argc, char** argv) {
     const std::string& path = output.invocation->trace_path;
-    TraceFile trace;
-    std::string reason;
-    if (!trace.file.open(path, reason))
-        return finish_early(output, EXIT_FAILED,
-                            "cannot write the trace " + printable(path) + ": " + reason);
     TraceHeader header{output.invocation->program, bridge_version(), {}};
     for (int i = 1; i < argc; ++i)
         header.arguments.push_back(argv[i]);
-    Platform& inner = platform();
-    int code;
-    {
-        TracePlatform traced(inner, trace, header);
-        platform_install(&traced);
-        code = dispatch_guarded(output);
-        platform_install(&inner);
+    TracedRun run = run_traced(path, header, [&output] { return dispatch_guarded(output); });
+    std::string message = "cannot write the trace " + printable(path) + ": " + run.error;
+    if (!run.ran)
+        return finish_early(output, EXIT_FAILED, message);
+    if (!run.error.empty()) {
+        say_error(output, message);
+        return run.code == EXIT_DONE ? EXIT_FAILED : run.code;
     }
-    if (!trace.file.finish(reason)) {
-        say_error(output, "cannot write the trace " + printable(path) + ": " + reason);
-        return code == EXIT_DONE ? EXIT_FAILED : code;
-    }
-    return code;
+    return run.code;
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ struct Invocation {
     std::string type;        // check --type KIND
     bool strict = false;     // check --strict
     std::string trace_path;  // --trace FILE, on every command
+    std::string path;        // update --path PATH
+    bool all = false;        // update --all
 };
 
 // The commands, in the order the help lists them.
