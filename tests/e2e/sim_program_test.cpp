@@ -118,5 +118,36 @@ TEST(SimProgram, ItsOwnFailuresEndBeforeTheToolRuns) {
 
 #endif
 
+#ifdef VTX_BRIDGE_SIM_EXE
+
+// vtx_bridge_sim takes its own options and hands the rest to vtx_bridge.
+TEST(SimProgram, BridgeSimPassesAllButItsOwnOptionsToTheCompanion) {
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* says;  // in standard output, or standard error
+    } cases[] = {
+        {{"--reset", "--json", "info"}, 0, "\"command\": \"info\""},
+        {{"--json", "--reset", "--real-time", "info"}, 0, "\"command\": \"info\""},
+        {{"--reset", "--", "info", "--json"}, 2, "cannot open --json"},  // a PATH
+        {{"--help"}, 0, "Commands:"},
+        {{"--help", "list"}, 0, "Usage: vtx_bridge_sim list"},
+        {{"--state"}, 64, "vtx_bridge_sim: --state needs a value"},
+        {{"--reset=1", "list"}, 64, "vtx_bridge_sim: --reset takes no value"},
+        {{"--reset", "frob"}, 64, "vtx_bridge_sim: unknown command frob"},
+        {{"--bridges", dir.file("absent.txt"), "list"}, 1, "absent.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        ChildResult run =
+            run_child(child_program_path(VTX_BRIDGE_SIM_EXE), c.args, dir.path().string());
+        EXPECT_EQ(run.exit_code, c.code);
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+    }
+}
+
+#endif
+
 }  // namespace
 }  // namespace vtx::test::e2e
