@@ -112,16 +112,19 @@ int parse_invocation(int argc, char** argv, Invocation& invocation, std::string&
     CLI::App app;
     std::vector<std::string> words, rest;
     add_options(app, invocation, words);
-    if (!cli::parse(app, argc, argv, rest, error))
+    bool parsed = cli::parse(app, argc, argv, rest, error);
+    if (!parsed)
+        words = app.get_option("words")->results();  // what was read before the fault
+    if (!words.empty() && rule_of(words[0]) == nullptr) {
+        error = parsed ? "unknown command " + words[0] : error;
         return EXIT_USAGE;
+    }
     if (!words.empty()) {
         invocation.command = words[0];
         invocation.operands.assign(words.begin() + 1, words.end());
     }
-    if (!invocation.command.empty() && rule_of(invocation.command) == nullptr) {
-        error = "unknown command " + invocation.command;
+    if (!parsed)
         return EXIT_USAGE;
-    }
     if (invocation.help || invocation.version)
         return 0;
     if (invocation.command.empty()) {

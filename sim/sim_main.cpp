@@ -78,7 +78,8 @@ bool parse_options(int argc, char** argv, Options& options) {
     }
     if (!rest.empty() && rest[0] == "--")
         rest.erase(rest.begin());
-    options.given.assign(argv + 1, argv + argc);
+    for (int i = 1; i < argc; ++i)
+        options.given.push_back(argv[i]);
     options.tool_args.push_back(argc > 0 ? argv[0] : PROGRAM);
     options.tool_args.insert(options.tool_args.end(), rest.begin(), rest.end());
     return true;

@@ -118,6 +118,10 @@ TEST(CompanionCli, UsageErrorsExitWith64AndNameTheArgumentInTextOrJson) {
         EXPECT_EQ(doc["status"].get<std::string>(), "usage");
         EXPECT_NE(doc["message"].get<std::string>().find(c.names), std::string::npos);
     }
+    // The document names the command read before the fault.
+    for (const Args& args :
+         {Args{"params", "--bogus", "--json"}, Args{"--json", "params", "--raw"}})
+        EXPECT_EQ(json_of(run_bridge(args))["command"], "params");
     EXPECT_TRUE(sim->trace().empty()) << "a usage error touched a device";
 }
 

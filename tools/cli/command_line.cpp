@@ -74,24 +74,25 @@ void configure(CLI::App& app) {
 
 bool parse(CLI::App& app, int argc, char** argv, std::vector<std::string>& rest,
            std::string& error) {
-    if (!values_in_place(app, argc, argv, error))
-        return false;
     // CLI11 reads the words from the back of the list.
     std::vector<std::string> words;
     for (int i = argc - 1; i > 0; --i)
         words.emplace_back(argv[i]);
+    std::string refused;
     try {
         app.parse(words);
     } catch (const CLI::ParseError& e) {
-        // An unknown option explains a missing operand better than the other way round.
-        std::string stray = stray_word(app);
-        error = stray.empty() ? e.what() : stray;
-        return false;
+        refused = e.what();
     } catch (const std::exception& e) {
-        error = e.what();
-        return false;
+        refused = e.what();
     }
+    // The plainer reasons first: a value left out, then an unknown option,
+    // which explains a missing operand better than the other way round.
+    if (!values_in_place(app, argc, argv, error))
+        return false;
     error = stray_word(app);
+    if (error.empty())
+        error = refused;
     if (!error.empty())
         return false;
     if (app.get_prefix_command())

@@ -25,6 +25,8 @@ void configure(CLI::App& app);
 // takes. With the App's prefix_command, the first word that is no option of
 // its own and all after it are left in `rest` as given, together with the
 // options it does not know and a "--", for the program that takes them.
+// After a failure, the options and positionals hold their results() as far
+// as they were read.
 bool parse(CLI::App& app, int argc, char** argv, std::vector<std::string>& rest,
            std::string& error);
 
