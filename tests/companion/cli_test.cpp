@@ -9,12 +9,11 @@ namespace {
 using Args = std::vector<std::string>;
 
 // What the parser read, in one line: command [operands] and the options set.
-std::string read_as(const Args& args) {
-    std::vector<std::string> words = {"vtx_bridge"};
-    words.insert(words.end(), args.begin(), args.end());
+std::string read_as(Args args) {
+    args.insert(args.begin(), "vtx_bridge");
     std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
     companion::Invocation in;
     std::string error;
     if (companion::parse_invocation(int(argv.size()), argv.data(), in, error) != 0)
@@ -22,23 +21,13 @@ std::string read_as(const Args& args) {
     std::string text = in.command + " [";
     for (size_t i = 0; i < in.operands.size(); ++i)
         text += (i == 0 ? "" : ",") + in.operands[i];
-    text += "]";
-    for (const auto& [name, value] :
-         {std::pair<const char*, const std::string&>{"raw", in.raw_path},
-          {"type", in.type},
-          {"trace", in.trace_path},
-          {"path", in.path}}) {
-        if (!value.empty())
-            text += std::string(" ") + name + "=" + value;
-    }
-    for (const auto& [name, set] : {std::pair<const char*, bool>{"json", in.json},
-                                    {"strict", in.strict},
-                                    {"all", in.all},
-                                    {"help", in.help}}) {
-        if (set)
-            text += std::string(" ") + name;
-    }
-    return text;
+    auto value = [](const char* name, const std::string& v) {
+        return v.empty() ? "" : std::string(" ") + name + "=" + v;
+    };
+    auto flag = [](const char* name, bool set) { return set ? std::string(" ") + name : ""; };
+    return text + "]" + value("raw", in.raw_path) + value("type", in.type) +
+           value("trace", in.trace_path) + value("path", in.path) + flag("json", in.json) +
+           flag("strict", in.strict) + flag("all", in.all) + flag("help", in.help);
 }
 
 // Each option in both forms, before, among and after the operands; "--" ends
