@@ -8,7 +8,6 @@
 #include "companion/output.h"
 #include "companion/text.h"
 #include "device/platform/trace_platform.h"
-#include "tools/outfile/growing_file.h"
 
 namespace vtx::companion {
 
@@ -76,6 +75,19 @@ const CommandHelp COMMAND_HELP[] = {
      "\n"
      "Exit codes: 0 saved, 1 refused, a read failed, the CRC does not match or OUT\n"
      "cannot be written, 2 no bridge.\n"},
+    {"update", "update [--json] [--path PATH | --all] BIN RESCUE [CFG] [LED]",
+     "Updates bridges with vtx_fwupdate's update engine: BIN the firmware image\n"
+     "(its name carries the version), RESCUE the rescue image, CFG the parameter\n"
+     "file, LED the LED image. A bridge that runs the version BIN's name gives is\n"
+     "left alone, unless it runs its rescue firmware. No key wait; on a terminal\n"
+     "the progress line runs on standard error.\n"
+     "\n"
+     "  --path PATH  update this bridge (default: the only bridge)\n"
+     "  --all        update every bridge, one after the other\n"
+     "\n"
+     "Exit codes: 0 every bridge updated or current, 1 a bridge not updated or the\n"
+     "name of BIN gives no version, 2 no bridge, 64 several bridges and neither\n"
+     "--path nor --all (they are listed).\n"},
 };
 
 const CommandHelp* help_of(const std::string& name) {
@@ -125,7 +137,10 @@ int dispatch(const Output& output) {
         return run_save_firmware(output);
     if (command == "update")
         return run_update(output);
-    return run_pack_params(output);
+    if (command == "pack-params")
+        return run_pack_params(output);
+    // A command the parser knows and this build does not carry.
+    return usage_error(output, "unknown command " + command);
 }
 
 // What a command throws (no memory, a JSON value the library refuses) ends it
@@ -148,37 +163,22 @@ int dispatch_guarded(const Output& output) {
     }
 }
 
-class TraceFile : public TraceSink {
-  public:
-    outfile::GrowingFile file;
-    void line(const std::string& text) override { file.append(text + "\n"); }
-};
-
 // The command with every platform call traced to the --trace file, which
 // replaces an old one only once the command is done.
 int dispatch_traced(const Output& output, int argc, char** argv) {
     const std::string& path = output.invocation->trace_path;
-    TraceFile trace;
-    std::string reason;
-    if (!trace.file.open(path, reason))
-        return finish_early(output, EXIT_FAILED,
-                            "cannot write the trace " + printable(path) + ": " + reason);
     TraceHeader header{output.invocation->program, bridge_version(), {}};
     for (int i = 1; i < argc; ++i)
         header.arguments.push_back(argv[i]);
-    Platform& inner = platform();
-    int code;
-    {
-        TracePlatform traced(inner, trace, header);
-        platform_install(&traced);
-        code = dispatch_guarded(output);
-        platform_install(&inner);
+    TracedRun run = run_traced(path, header, [&output] { return dispatch_guarded(output); });
+    std::string message = "cannot write the trace " + printable(path) + ": " + run.error;
+    if (!run.ran)
+        return finish_early(output, EXIT_FAILED, message);
+    if (!run.error.empty()) {
+        say_error(output, message);
+        return run.code == EXIT_DONE ? EXIT_FAILED : run.code;
     }
-    if (!trace.file.finish(reason)) {
-        say_error(output, "cannot write the trace " + printable(path) + ": " + reason);
-        return code == EXIT_DONE ? EXIT_FAILED : code;
-    }
-    return code;
+    return run.code;
 }
 
 }  // namespace
@@ -188,8 +188,9 @@ void print_global_help(std::FILE* out, const char* program) {
                  "Usage: %s [--json] [--trace FILE] COMMAND [ARGUMENTS]\n"
                  "       %s --help | --version | help COMMAND | COMMAND --help\n"
                  "\n"
-                 "The companion of vtx_fwupdate: looks at bridges and update files. It\n"
-                 "sends a bridge read commands only, never a write.\n"
+                 "The companion of vtx_fwupdate: looks at bridges and update files, and\n"
+                 "updates bridges. Only update writes to a bridge; every other command\n"
+                 "sends read commands only.\n"
                  "\n"
                  "Commands:\n",
                  program, program);

@@ -6,13 +6,15 @@
 
 #include <cstdio>
 
+#include "tools/cli/exit_usage.h"
+
 namespace vtx::companion {
 
 // Exit codes, the same for every command.
 constexpr int EXIT_DONE = 0;
-constexpr int EXIT_FAILED = 1;      // a read, a check or a file went wrong
-constexpr int EXIT_NONE_FOUND = 2;  // no bridge to work on
-constexpr int EXIT_USAGE = 64;      // the command line is wrong
+constexpr int EXIT_FAILED = 1;               // a read, a check or a file went wrong
+constexpr int EXIT_NONE_FOUND = 2;           // no bridge to work on
+constexpr int EXIT_USAGE = cli::EXIT_USAGE;  // the command line is wrong (64)
 
 // JSON documents carry this in "schema"; it grows only when a key changes
 // meaning or goes away, never for a new key.

@@ -1,8 +1,7 @@
 #include "companion/cli.h"
 
-#include <cstring>
-
 #include "companion/bridge_main.h"
+#include "tools/cli/command_line.h"
 
 namespace vtx::companion {
 
@@ -19,66 +18,51 @@ constexpr OperandRule OPERAND_RULES[] = {
     {"pack-params", 2, 2}, {"save-firmware", 0, 2}, {"update", 2, 4}, {"help", 0, 1},
 };
 
-bool known_command(const std::string& name) {
+const OperandRule* rule_of(const std::string& command) {
     for (const OperandRule& rule : OPERAND_RULES) {
-        if (name == rule.command)
-            return true;
+        if (command == rule.command)
+            return &rule;
     }
-    return false;
+    return nullptr;
 }
 
-// "--name VALUE" or "--name=VALUE". 1 when taken, 0 when argv[i] is not this
-// option, -1 when the value is missing.
-int take_value(int argc, char** argv, int& i, const char* name, std::string& value) {
-    size_t length = std::strlen(name);
-    if (std::strncmp(argv[i], name, length) != 0)
-        return 0;
-    if (argv[i][length] == '=') {
-        value = argv[i] + length + 1;
-        return 1;
-    }
-    if (argv[i][length] != '\0')
-        return 0;
-    // An option in the value's place means the value was left out; a file
-    // whose name starts with "-" is given as --name=FILE.
-    if (i + 1 >= argc || (argv[i + 1][0] == '-' && argv[i + 1][1] != '\0'))
-        return -1;
-    value = argv[++i];
-    return 1;
-}
-
-bool take_flag(const std::string& arg, Invocation& invocation) {
-    if (arg == "--json")
-        invocation.json = true;
-    else if (arg == "--help" || arg == "-h")
-        invocation.help = true;
-    else if (arg == "--version")
-        invocation.version = true;
-    else if (arg == "--strict")
-        invocation.strict = true;
-    else if (arg == "--all")
-        invocation.all = true;
-    else
-        return false;
-    return true;
+// Every option on every command, so options may stand before the command,
+// among its operands and after them; those of one command are refused on
+// the others afterwards.
+void add_options(CLI::App& app, Invocation& invocation, std::vector<std::string>& words) {
+    cli::configure(app);
+    app.add_flag("--json", invocation.json);
+    app.add_flag("-h,--help", invocation.help);
+    app.add_flag("--version", invocation.version);
+    app.add_option("--trace", invocation.trace_path);
+    app.add_option("--raw", invocation.raw_path);
+    app.add_option("--type", invocation.type);
+    app.add_flag("--strict", invocation.strict);
+    app.add_option("--path", invocation.path);
+    app.add_flag("--all", invocation.all);
+    app.add_option("words", words);  // the command, then its operands
 }
 
 // Options that belong to one command only are refused elsewhere, so a typo
 // never passes silently.
 int check_options(const Invocation& invocation, std::string& error) {
     const std::string& command = invocation.command;
-    if (!invocation.raw_path.empty() && command != "params") {
-        error = "--raw belongs to the params command";
-        return EXIT_USAGE;
-    }
-    if ((!invocation.type.empty() || invocation.strict) && command != "check") {
-        error = std::string(invocation.strict ? "--strict" : "--type") +
-                " belongs to the check command";
-        return EXIT_USAGE;
-    }
-    if ((!invocation.path.empty() || invocation.all) && command != "update") {
-        error = std::string(invocation.all ? "--all" : "--path") + " belongs to the update command";
-        return EXIT_USAGE;
+    const struct {
+        bool given;
+        const char* option;
+        const char* owner;
+    } owned[] = {
+        {!invocation.raw_path.empty(), "--raw", "params"},
+        {!invocation.type.empty(), "--type", "check"},
+        {invocation.strict, "--strict", "check"},
+        {!invocation.path.empty(), "--path", "update"},
+        {invocation.all, "--all", "update"},
+    };
+    for (const auto& o : owned) {
+        if (o.given && command != o.owner) {
+            error = std::string(o.option) + " belongs to the " + o.owner + " command";
+            return EXIT_USAGE;
+        }
     }
     if (!invocation.path.empty() && invocation.all) {
         error = "--path and --all exclude each other";
@@ -88,54 +72,18 @@ int check_options(const Invocation& invocation, std::string& error) {
 }
 
 int check_operands(const Invocation& invocation, std::string& error) {
-    for (const OperandRule& rule : OPERAND_RULES) {
-        if (invocation.command != rule.command)
-            continue;
-        size_t n = invocation.operands.size();
-        if (n < rule.least) {
-            error = invocation.command + " needs " +
-                    (rule.least == 1 ? std::string("a file") : "two files");
-            return EXIT_USAGE;
-        }
-        if (n > rule.most) {
-            error = "too many arguments for " + invocation.command + ": " +
-                    invocation.operands[rule.most];
-            return EXIT_USAGE;
-        }
-    }
-    return 0;
-}
-
-int take_argument(int argc, char** argv, int& i, Invocation& invocation, std::string& error) {
-    std::string arg = argv[i];
-    if (take_flag(arg, invocation))
-        return 0;
-    int taken = take_value(argc, argv, i, "--raw", invocation.raw_path);
-    if (taken == 0)
-        taken = take_value(argc, argv, i, "--type", invocation.type);
-    if (taken == 0)
-        taken = take_value(argc, argv, i, "--trace", invocation.trace_path);
-    if (taken == 0)
-        taken = take_value(argc, argv, i, "--path", invocation.path);
-    if (taken < 0) {
-        error = arg + " needs a value";
+    const OperandRule* rule = rule_of(invocation.command);
+    size_t n = invocation.operands.size();
+    if (n < rule->least) {
+        error = invocation.command + " needs " +
+                (rule->least == 1 ? std::string("a file") : "two files");
         return EXIT_USAGE;
     }
-    if (taken > 0)
-        return 0;
-    if (arg.size() > 1 && arg[0] == '-') {
-        error = "unknown option " + arg;
+    if (n > rule->most) {
+        error =
+            "too many arguments for " + invocation.command + ": " + invocation.operands[rule->most];
         return EXIT_USAGE;
     }
-    if (invocation.command.empty()) {
-        if (!known_command(arg)) {
-            error = "unknown command " + arg;
-            return EXIT_USAGE;
-        }
-        invocation.command = arg;
-        return 0;
-    }
-    invocation.operands.push_back(arg);
     return 0;
 }
 
@@ -159,32 +107,24 @@ std::string program_name_of(const char* argv0) {
 
 int parse_invocation(int argc, char** argv, Invocation& invocation, std::string& error) {
     // --json anywhere counts, so a usage error can still answer in JSON.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            break;
-        if (std::strcmp(argv[i], "--json") == 0)
-            invocation.json = true;
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i)
+        invocation.json = invocation.json || std::string(argv[i]) == "--json";
+    CLI::App app;
+    std::vector<std::string> words, rest;
+    add_options(app, invocation, words);
+    bool parsed = cli::parse(app, argc, argv, rest, error);
+    if (!parsed)
+        words = app.get_option("words")->results();  // what was read before the fault
+    if (!words.empty() && rule_of(words[0]) == nullptr) {
+        error = parsed ? "unknown command " + words[0] : error;
+        return EXIT_USAGE;
     }
-    int i = 1;
-    for (; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0) {
-            ++i;
-            break;
-        }
-        if (int code = take_argument(argc, argv, i, invocation, error); code != 0)
-            return code;
+    if (!words.empty()) {
+        invocation.command = words[0];
+        invocation.operands.assign(words.begin() + 1, words.end());
     }
-    for (; i < argc; ++i) {
-        if (invocation.command.empty()) {
-            if (!known_command(argv[i])) {
-                error = std::string("unknown command ") + argv[i];
-                return EXIT_USAGE;
-            }
-            invocation.command = argv[i];
-            continue;
-        }
-        invocation.operands.push_back(argv[i]);
-    }
+    if (!parsed)
+        return EXIT_USAGE;
     if (invocation.help || invocation.version)
         return 0;
     if (invocation.command.empty()) {

@@ -3,7 +3,6 @@
 // left, so this shows what an update did to them. It sends read commands
 // only and never writes the state file.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "device/platform/platform.h"
 #include "sim/sim.h"
 #include "sim/sim_world.h"
+#include "tools/cli/command_line.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr const char* PROGRAM = "vtx_bridge_sim";
 struct Options {
     vtx::sim::WorldFiles files;
     bool help = false;
-    std::vector<char*> bridge_args;  // argument 0, then vtx_bridge's arguments
+    std::vector<std::string> bridge_args;  // argument 0, then vtx_bridge's arguments
 };
 
 void print_help(std::FILE* stream) {
@@ -36,48 +36,31 @@ void print_help(std::FILE* stream) {
                  PROGRAM, vtx::sim::WORLD_DESCRIPTION_FILE, vtx::sim::WORLD_STATE_FILE);
 }
 
-// "--name VALUE" or "--name=VALUE". 1 taken, 0 not this option, -1 no value.
-int take_value(int argc, char** argv, int& i, const char* name, std::string& value) {
-    std::size_t length = std::strlen(name);
-    if (std::strncmp(argv[i], name, length) != 0)
-        return 0;
-    if (argv[i][length] == '=') {
-        value = argv[i] + length + 1;
-        return 1;
-    }
-    if (argv[i][length] != '\0')
-        return 0;
-    if (i + 1 >= argc)
-        return -1;
-    value = argv[++i];
-    return 1;
-}
-
-// This program's options stand first; the first argument that is none of
-// them starts vtx_bridge's own.
+// This program's options stand first; the first word that is none of them
+// starts vtx_bridge's own arguments. --real-time is taken, and means nothing
+// here, so a command line of vtx_fwupdate_sim serves both programs.
 bool parse_options(int argc, char** argv, Options& options) {
-    options.bridge_args.push_back(argc > 0 ? argv[0] : const_cast<char*>(PROGRAM));
-    int i = 1;
-    for (; i < argc; ++i) {
-        int taken = take_value(argc, argv, i, "--bridges", options.files.bridges);
-        if (taken == 0)
-            taken = take_value(argc, argv, i, "--state", options.files.state);
-        if (taken < 0) {
-            std::fprintf(stderr, "%s: %s needs a file name\n", PROGRAM, argv[i]);
-            return false;
-        }
-        if (taken > 0 || std::strcmp(argv[i], "--real-time") == 0)
-            continue;
-        if (std::strcmp(argv[i], "--reset") == 0)
-            options.files.reset = true;
-        else if (std::strcmp(argv[i], "--help") == 0 && i + 1 == argc)
-            options.help = true;
-        else
-            break;
+    CLI::App app;
+    vtx::cli::configure(app);
+    app.prefix_command();
+    bool real_time = false;
+    app.add_option("--bridges", options.files.bridges);
+    app.add_option("--state", options.files.state);
+    app.add_flag("--reset", options.files.reset);
+    app.add_flag("--real-time", real_time);
+    app.add_flag("-h,--help", options.help);
+    std::vector<std::string> rest;
+    std::string error;
+    if (!vtx::cli::parse(app, argc, argv, rest, error)) {
+        std::fprintf(stderr, "%s: %s (try --help)\n", PROGRAM, error.c_str());
+        return false;
     }
-    for (; i < argc; ++i)
-        options.bridge_args.push_back(argv[i]);
-    options.bridge_args.push_back(nullptr);
+    options.bridge_args.push_back(argc > 0 ? argv[0] : PROGRAM);
+    // --help before a command asks for that command's help.
+    if (options.help && !rest.empty())
+        options.bridge_args.push_back("--help");
+    options.help = options.help && rest.empty();
+    options.bridge_args.insert(options.bridge_args.end(), rest.begin(), rest.end());
     return true;
 }
 
@@ -98,8 +81,12 @@ int main(int argc, char** argv) {
     if (!vtx::sim::load_world(options.files, sim, PROGRAM))
         return vtx::companion::EXIT_FAILED;
     vtx::platform_install(&sim);
-    int code = vtx::companion::bridge_main(int(options.bridge_args.size()) - 1,
-                                           options.bridge_args.data(), stdout, stderr);
+    std::vector<char*> argv_of_bridge;
+    for (std::string& arg : options.bridge_args)
+        argv_of_bridge.push_back(arg.data());
+    argv_of_bridge.push_back(nullptr);
+    int code = vtx::companion::bridge_main(int(options.bridge_args.size()), argv_of_bridge.data(),
+                                           stdout, stderr);
     std::fflush(stdout);
     vtx::platform_install(nullptr);
     return code;

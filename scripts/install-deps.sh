@@ -5,17 +5,18 @@
 #   scripts/install-deps.sh [--demo] [PACKAGE...]
 #
 # --demo: only the native toolchain the demo builds with (no tests, no
-# Windows build), and the header-only JSON library of the companion program.
+# Windows build), the header-only JSON library of the companion program and
+# the header-only command-line parser of the simulator programs.
 # Further packages are added to either set.
 set -euo pipefail
 
 if [ "${1:-}" = "--demo" ]; then
     shift
-    packages=(cmake ninja-build g++ nlohmann-json3-dev "$@")
+    packages=(cmake ninja-build g++ nlohmann-json3-dev libcli11-dev "$@")
 else
     packages=(cmake ninja-build g++ clang git libgtest-dev libgmock-dev googletest clang-format
-              libbenchmark-dev nlohmann-json3-dev python3-jsonschema g++-mingw-w64-x86-64-posix
-              wine64 "$@")
+              libbenchmark-dev nlohmann-json3-dev libcli11-dev python3-jsonschema
+              g++-mingw-w64-x86-64-posix wine64 "$@")
 fi
 
 missing=()

@@ -14,21 +14,22 @@
 #include "device/platform/trace_platform.h"
 #include "sim/sim.h"
 #include "sim/sim_world.h"
-#include "tools/outfile/growing_file.h"
+#include "tools/cli/command_line.h"
 
 namespace {
 
 constexpr const char* PROGRAM = "vtx_fwupdate_sim";
-// The program's own failures, apart from the tool's exit codes 0 and 1.
+// The program's own failures, apart from the tool's exit codes 0 and 1 and a
+// wrong command line (vtx::cli::EXIT_USAGE).
 constexpr int SIM_FAILURE = 2;
 
 struct Options {
     vtx::sim::WorldFiles files;
     bool real_time = false;
     bool help = false;
-    std::string trace;               // --trace FILE
-    std::vector<std::string> given;  // every argument after the program name
-    std::vector<char*> tool_args;    // argument 0, then the tool's arguments
+    std::string trace;                   // --trace FILE
+    std::vector<std::string> given;      // every argument after the program name
+    std::vector<std::string> tool_args;  // argument 0, then the tool's arguments
 };
 
 void print_help(std::FILE* stream) {
@@ -51,100 +52,64 @@ void print_help(std::FILE* stream) {
                  vtx::sim::WORLD_STATE_FILE);
 }
 
-// "--name VALUE" or "--name=VALUE".
-bool take_value(int argc, char** argv, int& i, const char* name, std::string& value, bool& error) {
-    std::size_t length = std::strlen(name);
-    if (std::strncmp(argv[i], name, length) != 0)
-        return false;
-    if (argv[i][length] == '=') {
-        value = argv[i] + length + 1;
-        return true;
-    }
-    if (argv[i][length] != '\0')
-        return false;
-    if (i + 1 >= argc) {
-        std::fprintf(stderr, "%s: %s needs a file name\n", PROGRAM, name);
-        error = true;
-        return true;
-    }
-    value = argv[++i];
-    return true;
-}
-
-// Options stand first; the first argument that is not one (or "--") starts
-// the tool's arguments, so the tool sees exactly what the user typed.
+// Options stand first; the first word that is not one (or everything after
+// "--") is the tool's, so the tool sees exactly what the user typed. A file
+// of the tool whose name starts with "-" goes after "--".
 bool parse_options(int argc, char** argv, Options& options) {
-    options.tool_args.push_back(argc > 0 ? argv[0] : const_cast<char*>(PROGRAM));
-    for (int k = 1; k < argc; ++k)
-        options.given.push_back(argv[k]);
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string arg = argv[i];
-        bool error = false;
-        if (arg == "--") {
-            ++i;
-            break;
-        }
-        if (arg.rfind("--", 0) != 0)
-            break;
-        if (take_value(argc, argv, i, "--bridges", options.files.bridges, error) ||
-            take_value(argc, argv, i, "--state", options.files.state, error) ||
-            take_value(argc, argv, i, "--trace", options.trace, error)) {
-            if (error)
-                return false;
-        } else if (arg == "--reset") {
-            options.files.reset = true;
-        } else if (arg == "--real-time") {
-            options.real_time = true;
-        } else if (arg == "--help") {
-            options.help = true;
-        } else {
-            std::fprintf(stderr, "%s: unknown option %s (try --help)\n", PROGRAM, arg.c_str());
-            return false;
-        }
+    CLI::App app;
+    vtx::cli::configure(app);
+    app.prefix_command();
+    app.add_option("--bridges", options.files.bridges);
+    app.add_option("--state", options.files.state);
+    app.add_option("--trace", options.trace);
+    app.add_flag("--reset", options.files.reset);
+    app.add_flag("--real-time", options.real_time);
+    app.add_flag("-h,--help", options.help);
+    std::vector<std::string> rest;
+    std::string error;
+    bool parsed = vtx::cli::parse(app, argc, argv, rest, error);
+    if (parsed && !rest.empty() && rest[0] != "--" && rest[0].size() > 1 && rest[0][0] == '-') {
+        error = "unknown option " + rest[0];
+        parsed = false;
     }
-    for (; i < argc; ++i)
-        options.tool_args.push_back(argv[i]);
-    options.tool_args.push_back(nullptr);
+    if (!parsed) {
+        std::fprintf(stderr, "%s: %s (try --help)\n", PROGRAM, error.c_str());
+        return false;
+    }
+    if (!rest.empty() && rest[0] == "--")
+        rest.erase(rest.begin());
+    for (int i = 1; i < argc; ++i)
+        options.given.push_back(argv[i]);
+    options.tool_args.push_back(argc > 0 ? argv[0] : PROGRAM);
+    options.tool_args.insert(options.tool_args.end(), rest.begin(), rest.end());
     return true;
 }
-
-class TraceFile : public vtx::TraceSink {
-  public:
-    vtx::outfile::GrowingFile file;
-    void line(const std::string& text) override { file.append(text + "\n"); }
-};
 
 // The tool's run, traced when the user asked for it: the trace file replaces
 // an old one only once the run is done.
 int run_tool(const Options& options, vtx::sim::SimPlatform& sim, bool& trace_failed) {
-    std::vector<char*> args = options.tool_args;
+    std::vector<std::string> words = options.tool_args;
+    std::vector<char*> args;
+    for (std::string& word : words)
+        args.push_back(word.data());
+    args.push_back(nullptr);
     vtx::Console console{stdout, stderr, stdin};
-    if (options.trace.empty()) {
-        vtx::platform_install(&sim);
+    auto run = [&] {
         int code = vtx::vtx_main(int(args.size()) - 1, args.data(), console);
         vtx::console_flush(console);
         return code;
-    }
-    TraceFile trace;
-    std::string error;
-    if (!trace.file.open(options.trace, error)) {
-        std::fprintf(stderr, "%s: cannot write the trace %s: %s\n", PROGRAM, options.trace.c_str(),
-                     error.c_str());
-        trace_failed = true;
-        return SIM_FAILURE;
-    }
-    vtx::TracePlatform traced(sim, trace, {PROGRAM, vtx::TOOL_VERSION, options.given});
-    vtx::platform_install(&traced);
-    int code = vtx::vtx_main(int(args.size()) - 1, args.data(), console);
-    vtx::console_flush(console);
+    };
     vtx::platform_install(&sim);
-    if (!trace.file.finish(error)) {
-        std::fprintf(stderr, "\n%s: cannot write the trace %s: %s\n", PROGRAM,
-                     options.trace.c_str(), error.c_str());
-        trace_failed = true;
-    }
-    return code;
+    if (options.trace.empty())
+        return run();
+    vtx::TracedRun traced =
+        vtx::run_traced(options.trace, {PROGRAM, vtx::TOOL_VERSION, options.given}, run);
+    if (traced.error.empty())
+        return traced.code;
+    std::fprintf(stderr, "%s%s: cannot write the trace %s: %s\n", traced.ran ? "\n" : "", PROGRAM,
+                 options.trace.c_str(), traced.error.c_str());
+    trace_failed = true;
+    return traced.ran ? traced.code : SIM_FAILURE;
 }
 
 }  // namespace
@@ -152,7 +117,7 @@ int run_tool(const Options& options, vtx::sim::SimPlatform& sim, bool& trace_fai
 int main(int argc, char** argv) {
     Options options;
     if (!parse_options(argc, argv, options))
-        return SIM_FAILURE;
+        return vtx::cli::EXIT_USAGE;
     if (options.help) {
         print_help(stdout);
         return 0;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/outfile/growing_file.h"
+
 namespace vtx {
 
 namespace {
@@ -25,6 +27,12 @@ std::string data_field(const void* data, uint32_t length) {
     uint32_t shown = length < TRACE_DATA_BYTES ? length : TRACE_DATA_BYTES;
     return hex_of(static_cast<const uint8_t*>(data), shown) + (length > shown ? "+" : "");
 }
+
+class TraceFile : public TraceSink {
+  public:
+    outfile::GrowingFile file;
+    void line(const std::string& text) override { file.append(text + "\n"); }
+};
 
 std::string seconds(double value) {
     char text[32];
@@ -162,6 +170,24 @@ bool TracePlatform::pass_through(OsHandle handle, ScsiCommand& command) {
                " sense=" + (ok ? sense_field(command) : "-") + " error=" + std::to_string(error) +
                " took=" + seconds(took) + " sent=" + sent + " got=" + got);
     return ok;
+}
+
+TracedRun run_traced(const std::string& path, const TraceHeader& header,
+                     const std::function<int()>& run) {
+    TracedRun result;
+    TraceFile trace;
+    if (!trace.file.open(path, result.error))
+        return result;
+    Platform& inner = platform();
+    {
+        TracePlatform traced(inner, trace, header);
+        platform_install(&traced);
+        result.ran = true;
+        result.code = run();
+        platform_install(&inner);
+    }
+    trace.file.finish(result.error);
+    return result;
 }
 
 }  // namespace vtx

@@ -6,6 +6,7 @@
 // documented in docs/trace.md.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,6 +65,19 @@ class TracePlatform : public Platform {
     double origin_;
     std::map<OsHandle, std::string> paths_;
 };
+
+// How a traced run went.
+struct TracedRun {
+    bool ran = false;   // false: the trace file could not be made, and nothing ran
+    int code = 0;       // what the run returned
+    std::string error;  // why the trace file could not be made or finished; "" once written
+};
+
+// Runs `run` with every call to the installed platform traced into the file
+// at `path`, and installs that platform again afterwards. The lines go to a
+// new file beside `path`, which replaces an old one only once the run is done.
+TracedRun run_traced(const std::string& path, const TraceHeader& header,
+                     const std::function<int()>& run);
 
 // A text with every byte outside printable ASCII, every blank and every '%'
 // written as %HH, so one field of a line never holds a blank.

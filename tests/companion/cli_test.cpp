@@ -1,4 +1,5 @@
 // The command line, help, exit codes and the JSON writer's escaping.
+#include "companion/cli.h"
 #include "companion/json_writer.h"
 #include "tests/companion/companion_support.h"
 
@@ -7,44 +8,109 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-const Args USAGE_ERRORS[] = {
-    {},
-    {"frob"},
-    {"list", "extra"},
-    {"info", "a", "b"},
-    {"check"},
-    {"pack-params", "only.cfg"},
-    {"info", "--raw", "x.bin"},
-    {"list", "--type", "led"},
-    {"params", "--strict"},
-    {"list", "--bogus"},
-    {"params", "--raw"},
-    {"check", "--type", "zip", "file"},
-    {"help", "frob"},
-    {"update", "fw_v1.2.4.061524.bin"},
-    {"update", "a", "b", "c", "d", "e"},
-    {"list", "--all"},
-    {"info", "--path", "x"},
-    {"update", "--all", "--path", "x", "a", "b"},
-    {"update", "--path"},
+// What the parser read, in one line: command [operands] and the options set.
+std::string read_as(Args args) {
+    args.insert(args.begin(), "vtx_bridge");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    companion::Invocation in;
+    std::string error;
+    if (companion::parse_invocation(int(argv.size()), argv.data(), in, error) != 0)
+        return "usage: " + error;
+    std::string text = in.command + " [";
+    for (size_t i = 0; i < in.operands.size(); ++i)
+        text += (i == 0 ? "" : ",") + in.operands[i];
+    auto value = [](const char* name, const std::string& v) {
+        return v.empty() ? "" : std::string(" ") + name + "=" + v;
+    };
+    auto flag = [](const char* name, bool set) { return set ? std::string(" ") + name : ""; };
+    return text + "]" + value("raw", in.raw_path) + value("type", in.type) +
+           value("trace", in.trace_path) + value("path", in.path) + flag("json", in.json) +
+           flag("strict", in.strict) + flag("all", in.all) + flag("help", in.help);
+}
+
+// Each option in both forms, before, among and after the operands; "--" ends
+// the options, and a value that starts with "-" is joined to its option.
+TEST(CompanionCli, OptionsInBothFormsAnywhereAndDoubleDashEndsThem) {
+    const struct {
+        Args args;
+        const char* read;
+    } cases[] = {
+        {{"params", "--raw", "a.bin", "/dev/sg1"}, "params [/dev/sg1] raw=a.bin"},
+        {{"--raw=a.bin", "params"}, "params [] raw=a.bin"},
+        {{"params", "--raw=-x"}, "params [] raw=-x"},
+        {{"check", "--type", "led", "f", "--strict"}, "check [f] type=led strict"},
+        {{"--strict", "check", "f", "g", "--type=led"}, "check [f,g] type=led strict"},
+        {{"--trace", "t.txt", "list"}, "list [] trace=t.txt"},
+        {{"list", "--trace=t.txt", "--json"}, "list [] trace=t.txt json"},
+        {{"update", "--path", "p", "b", "r"}, "update [b,r] path=p"},
+        {{"update", "b", "r", "c", "l", "--path=p"}, "update [b,r,c,l] path=p"},
+        {{"--all", "update", "b", "r", "c"}, "update [b,r,c] all"},
+        {{"--json", "save-firmware", "", "out.bin"}, "save-firmware [,out.bin] json"},
+        {{"check", "--", "-x", "--json", "--strict"}, "check [-x,--json,--strict]"},
+        {{"--", "check", "-"}, "check [-]"},
+        {{"list", "--json", "--json"}, "list [] json"},
+        {{"info", "--help"}, "info [] help"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(read_as(c.args), c.read) << testing::PrintToString(c.args);
+}
+
+// Each wrong command line and a word its message must name.
+const struct {
+    Args args;
+    const char* names;
+} USAGE_ERRORS[] = {
+    {{}, "no command"},
+    {{"frob"}, "frob"},
+    {{"help", "frob"}, "frob"},
+    {{"list", "extra"}, "extra"},
+    {{"list", "/json"}, "/json"},  // no "/option" form, on Windows neither
+    {{"info", "a", "b"}, "b"},
+    {{"check"}, "check"},
+    {{"pack-params", "only.cfg"}, "pack-params"},
+    {{"update", "bin"}, "update"},
+    {{"update", "b", "r", "c", "l", "x"}, ": x"},
+    {{"info", "--raw", "x.bin"}, "--raw"},
+    {{"list", "--type", "led"}, "--type"},
+    {{"params", "--strict"}, "--strict"},
+    {{"list", "--path", "p"}, "--path"},
+    {{"info", "--all"}, "--all"},
+    {{"update", "--path=p", "--all", "b", "r"}, "--all"},
+    {{"list", "--bogus"}, "--bogus"},
+    {{"list", "-x"}, "-x"},
+    {{"params", "--raw"}, "--raw"},
+    {{"params", "--raw", "-x"}, "--raw"},
+    {{"list", "--trace", "--strict"}, "--trace"},
+    {{"list", "--json=no"}, "--json"},
+    {{"check", "--type", "led", "--type=area", "f"}, "--type"},
+    {{"check", "--type", "zip", "file"}, "zip"},
 };
 
-TEST(CompanionCli, UsageErrorsExitWith64AndPointToHelpOrAnswerInJson) {
+TEST(CompanionCli, UsageErrorsExitWith64AndNameTheArgumentInTextOrJson) {
     SimInstalled sim;
-    for (const Args& args : USAGE_ERRORS) {
-        SCOPED_TRACE(testing::PrintToString(args));
-        BridgeRun run = run_bridge(args);
-        EXPECT_EQ(run.code, companion::EXIT_USAGE);
+    for (const auto& c : USAGE_ERRORS) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        BridgeRun run = run_bridge(c.args);
+        EXPECT_EQ(run.code, 64);
         EXPECT_EQ(run.out, "");
-        EXPECT_NE(run.err.find("vtx_bridge: "), std::string::npos) << run.err;
-        Args with_json = args;
+        std::string message = run.err.substr(0, run.err.find('\n'));
+        EXPECT_EQ(message.rfind("vtx_bridge: ", 0), 0u) << run.err;
+        EXPECT_NE(message.find(c.names), std::string::npos) << run.err;
+        Args with_json = c.args;
         with_json.push_back("--json");
         BridgeRun json_run = run_bridge(with_json);
-        EXPECT_EQ(json_run.code, companion::EXIT_USAGE);
+        EXPECT_EQ(json_run.code, 64);
+        EXPECT_EQ(json_run.err, "");
         Json doc = json_of(json_run);
         EXPECT_EQ(doc["status"].get<std::string>(), "usage");
-        EXPECT_FALSE(doc["message"].get<std::string>().empty());
+        EXPECT_NE(doc["message"].get<std::string>().find(c.names), std::string::npos);
     }
+    // The document names the command read before the fault.
+    for (const Args& args :
+         {Args{"params", "--bogus", "--json"}, Args{"--json", "params", "--raw"}})
+        EXPECT_EQ(json_of(run_bridge(args))["command"], "params");
     EXPECT_TRUE(sim->trace().empty()) << "a usage error touched a device";
 }
 
@@ -57,7 +123,7 @@ TEST(CompanionCli, EveryCommandHasHelpOfItsOwnAndVersionNamesTheProgram) {
         EXPECT_NE(global.out.find(std::string("  ") + command), std::string::npos);
         std::string usage = std::string("Usage: vtx_bridge ") + command + " ";
         for (const Args& args :
-             {Args{command, "--help"}, Args{"help", command}, Args{"--json", command, "--help"}}) {
+             {Args{command, "--help"}, Args{"help", command}, Args{"--json", "-h", command}}) {
             BridgeRun run = run_bridge(args);
             EXPECT_EQ(run.code, 0);
             EXPECT_EQ(run.out.rfind(usage, 0), 0u) << run.out;
@@ -68,16 +134,6 @@ TEST(CompanionCli, EveryCommandHasHelpOfItsOwnAndVersionNamesTheProgram) {
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("vtx_bridge ", 0), 0u);
     EXPECT_TRUE(sim->trace().empty());
-}
-
-TEST(CompanionCli, OptionsMayFollowTheOperandsAndDoubleDashEndsThem) {
-    SimInstalled sim;
-    TempDir dir;
-    std::string cfg = dir.write("-odd.cfg", "VID = 1\n");
-    BridgeRun run = run_bridge({"check", "--", cfg});
-    EXPECT_EQ(run.code, 0) << run.err;
-    Json doc = json_of(run_bridge({"check", cfg, "--json", "--strict"}));
-    EXPECT_TRUE(doc["strict"].get<bool>());
 }
 
 // Bytes in, the string a JSON reader decodes, and the escape on the wire.

@@ -68,8 +68,9 @@ TEST(SimProgram, FailedUpdateEndsWithTheToolsMessageAndExitCode) {
 }
 
 // A state file that is not whole is refused, never half used: cut at any
-// line, emptied, or from before state files carried their end record.
-TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
+// line, emptied, or from before state files carried their end record. A wrong
+// command line ends with the usage code every program shares.
+TEST(SimProgram, ItsOwnFailuresEndBeforeTheToolRuns) {
     TempDir dir;
     std::string broken = dir.write("bridges.txt", std::string("[bridge]\nchip_id = 12x\n"));
     std::string own = dir.write("own.txt", read_text(sample("bridges.txt")));
@@ -80,10 +81,12 @@ TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
     const struct {
         std::vector<std::string> args;
         const char* says;
+        int code = 2;
     } cases[] = {
         {{"--bridges", broken, "--state", dir.file("s.txt")}, "line 2"},
-        {{"--frobnicate"}, "unknown option --frobnicate"},
-        {{"--state"}, "--state needs a file name"},
+        {{"--frobnicate", "fw.bin"}, "unknown option --frobnicate", 64},
+        {{"-x", "--state", dir.file("s.txt")}, "unknown option -x", 64},
+        {{"--state", "--reset"}, "--state needs a value", 64},
         {{"--bridges", own, "--state", own}, "is the description"},
         {{"--bridges", own, "--state", own, "--reset"}, "is the description"},
         {{"--state", dir.write("cut.txt", whole.substr(0, whole.find("\npage") + 1))},
@@ -100,13 +103,43 @@ TEST(SimProgram, ItsOwnFailuresEndWithExitCodeTwoBeforeTheToolRuns) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
         ChildResult run = run_child(program(), c.args, dir.path().string());
-        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_EQ(run.exit_code, c.code);
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(run.err.starts_with("vtx_fwupdate_sim: ")) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("s.txt")));
     EXPECT_EQ(read_text(own), read_text(sample("bridges.txt")));
+}
+
+#endif
+
+#ifdef VTX_BRIDGE_SIM_EXE
+
+// vtx_bridge_sim takes its own options and hands the rest to vtx_bridge.
+TEST(SimProgram, BridgeSimPassesAllButItsOwnOptionsToTheCompanion) {
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* says;  // in standard output, or standard error
+    } cases[] = {
+        {{"--reset", "--json", "info"}, 0, "\"command\": \"info\""},
+        {{"--json", "--reset", "--real-time", "info"}, 0, "\"command\": \"info\""},
+        {{"--reset", "--", "info", "--json"}, 2, "cannot open --json"},  // a PATH
+        {{"--help"}, 0, "Commands:"},
+        {{"--help", "list"}, 0, "Usage: vtx_bridge_sim list"},
+        {{"--state"}, 64, "vtx_bridge_sim: --state needs a value"},
+        {{"--reset", "frob"}, 64, "vtx_bridge_sim: unknown command frob"},
+        {{"--bridges", dir.file("absent.txt"), "list"}, 1, "absent.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        ChildResult run =
+            run_child(child_program_path(VTX_BRIDGE_SIM_EXE), c.args, dir.path().string());
+        EXPECT_EQ(run.exit_code, c.code);
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+    }
 }
 
 #endif

@@ -149,8 +149,9 @@ CliRun run(std::vector<std::string> args) {
 TEST(ImageMakerCli, FirmwareCommandWritesTheImageItWasAskedFor) {
     TempDir dir;
     const std::string out = dir.file("fw_v1.2.3.061524.bin");
-    CliRun r = run({"firmware", "--chip-id", "0xA0020001", "--chip-rev", "10", "--version", "1.2.3",
-                    "--date", "20240615", "--size", "262144", "--out", out});
+    // Options in both forms, in any order.
+    CliRun r = run({"firmware", "--out", out, "--chip-id=0xA0020001", "--chip-rev", "10",
+                    "--version=1.2.3", "--date", "20240615", "--size=262144"});
     ASSERT_EQ(r.code, EXIT_OK) << r.err;
     ImageRecipe recipe = firmware_recipe(13, FirmwareVersion{1, 2, 3, 0, 20240615});
     recipe.body_size = 262144;
@@ -166,40 +167,59 @@ TEST(ImageMakerCli, FirmwareCommandWritesTheImageItWasAskedFor) {
     EXPECT_EQ(image_header_of(read_file(rescue)).image_type, IMAGE_TYPE_RESCUE_IN_MAIN);
 }
 
-TEST(ImageMakerCli, WrongCommandLinesWriteNothingAndExitWith2) {
+// Each wrong command line, and a word its message must name.
+TEST(ImageMakerCli, WrongCommandLinesWriteNothingAndExitWith64) {
     TempDir dir;
     const std::string out = dir.file("x.bin");
-    const std::vector<std::vector<std::string>> lines = {
-        {},
-        {"bogus"},
-        {"firmware", "--out", out},
-        {"firmware", "--variant", "13"},
-        {"firmware", "--chip-id", "0xA0040000", "--out", out},
-        {"firmware", "--variant", "13", "--chip-id", "0xA0020001", "--out", out},
-        {"firmware", "--variant", "13", "--size", "5000", "--out", out},
-        {"firmware", "--variant", "13", "--size", "4194304", "--out", out},
-        {"firmware", "--variant", "13", "--version", "1.2", "--out", out},
-        {"firmware", "--variant", "13", "--date", "20241301", "--out", out},
-        {"firmware", "--variant", "13", "--format", "rescue", "--out", out},
-        {"firmware", "--variant", "13", "--colour", "red", "--out", out},
-        {"rescue", "--variant", "13", "--format", "other", "--out", out},
-        {"led", "--size", "63", "--out", out},
-        {"damaged", "nothing", "--variant", "13", "--out", out},
-        {"damaged", "wrong-crc", "--variant", "13", "--slot", "side", "--out", out},
-        {"pack-params", "only-one"},
+    const struct {
+        std::vector<std::string> line;
+        const char* names;
+    } cases[] = {
+        {{}, "no command"},
+        {{"bogus"}, "bogus"},
+        {{"firmware", "--out", out}, "--variant"},
+        {{"firmware", "--variant", "13"}, "--out"},
+        {{"firmware", "--chip-id", "0xA0040000", "--out", out}, "0xA0040000"},
+        {{"firmware", "--variant", "13", "--chip-id", "0xA0020001", "--out", out}, "--chip-id"},
+        {{"firmware", "--variant", "13", "--size", "5000", "--out", out}, "--size"},
+        {{"firmware", "--variant", "13", "--size", "4194304", "--out", out}, "4194304"},
+        {{"firmware", "--variant", "13", "--version", "1.2", "--out", out}, "--version"},
+        {{"firmware", "--variant", "13", "--date", "20241301", "--out", out}, "--date"},
+        {{"firmware", "--variant", "13", "--format", "rescue", "--out", out}, "--format"},
+        {{"firmware", "--variant", "13", "--colour", "red", "--out", out}, "--colour"},
+        {{"firmware", "--variant", "13", "--slot", "main", "--out", out}, "--slot"},
+        {{"firmware", "--variant", "--out", out}, "--variant"},
+        {{"firmware", "--variant=13", "--variant", "13", "--out", out}, "--variant"},
+        {{"rescue", "--variant", "13", "--format", "other", "--out", out}, "--format"},
+        {{"led", "--size", "63", "--out", out}, "--size"},
+        {{"led", "--variant", "13", "--out", out}, "--variant"},
+        {{"led", "--out"}, "--out"},
+        {{"damaged", "nothing", "--variant", "13", "--out", out}, "nothing"},
+        {{"damaged", "wrong-crc", "--variant", "13", "--slot", "side", "--out", out}, "--slot"},
+        {{"damaged", "wrong-crc", "--variant", "13", "--address", "0", "--out", out}, "--address"},
+        {{"pack-params", "only-one"}, "OUT"},
+        {{"info", "a", "b"}, "b"},
+        {{"info", "-x"}, "-x"},
+        {{"show-params", "--seed", "1", "a"}, "--seed"},
     };
-    for (const auto& line : lines) {
-        CliRun r = run(line);
-        EXPECT_EQ(r.code, EXIT_USAGE) << ::testing::PrintToString(line);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.line));
+        CliRun r = run(c.line);
+        EXPECT_EQ(r.code, 64);
         EXPECT_EQ(r.err.rfind("vtx_imagemaker: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.names), std::string::npos) << r.err;
         EXPECT_FALSE(std::filesystem::exists(out));
     }
-    CliRun help = run({"--help"});
-    EXPECT_EQ(help.code, EXIT_OK);
-    for (const auto& kind : image_damage_kinds())
-        EXPECT_NE(help.out.find(kind.name), std::string::npos);
-    for (const auto& kind : led_damage_kinds())
-        EXPECT_NE(help.out.find(kind.name), std::string::npos);
+    // After "--" a word that starts with "-" is the file.
+    EXPECT_EQ(run({"info", "--", "-x"}).code, EXIT_REFUSED);
+    for (const char* help : {"--help", "help", "-h"}) {
+        CliRun r = run({help});
+        EXPECT_EQ(r.code, EXIT_OK);
+        for (const auto& kind : image_damage_kinds())
+            EXPECT_NE(r.out.find(kind.name), std::string::npos);
+        for (const auto& kind : led_damage_kinds())
+            EXPECT_NE(r.out.find(kind.name), std::string::npos);
+    }
 }
 
 // A parameter area round-trips through its text; files the update would

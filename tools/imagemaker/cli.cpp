@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tools/cli/command_line.h"
 #include "tools/imagemaker/image_builder.h"
 #include "tools/outfile/replace_file.h"
 
@@ -46,7 +47,7 @@ const char USAGE[] =
     "  --seed N            content seed, default 1\n"
     "  --out FILE          the file to write (required)\n"
     "\n"
-    "Exit codes: 0 done, 1 a file could not be made or was refused, 2 wrong command line.\n";
+    "Exit codes: 0 done, 1 a file could not be made or was refused, 64 wrong command line.\n";
 
 void print_damage_kinds(std::FILE* stream) {
     std::fprintf(stream, "\nDamaged images (KIND):\n");
@@ -56,26 +57,6 @@ void print_damage_kinds(std::FILE* stream) {
     for (const auto& kind : led_damage_kinds()) {
         std::fprintf(stream, "  %-26s %s\n", kind.name, kind.what);
     }
-}
-
-// Splits "--key value" pairs; false for a stray word or a key without value.
-bool parse_options(int argc, char** argv, int first, OptionMap& options, std::string& error) {
-    for (int i = first; i < argc; i += 2) {
-        std::string key = argv[i];
-        if (key.rfind("--", 0) != 0 || key.size() == 2) {
-            error = "unexpected argument '" + key + "'";
-            return false;
-        }
-        if (i + 1 >= argc) {
-            error = "option " + key + " needs a value";
-            return false;
-        }
-        if (!options.emplace(key.substr(2), argv[i + 1]).second) {
-            error = "option " + key + " given twice";
-            return false;
-        }
-    }
-    return true;
 }
 
 int pack_params(const std::string& cfg, const std::string& out_path, std::FILE* out,
@@ -109,15 +90,68 @@ int show_params(const std::string& path, std::FILE* out, std::string& error) {
     return EXIT_OK;
 }
 
-// Subcommands with positional arguments, then options.
+// The subcommands: their operands, then the options each takes, in any order.
 struct Command {
-    const char* name;
-    int positionals;
+    std::string name;
+    std::vector<std::string> operands;
+    std::vector<std::string> options;
 };
-constexpr Command COMMANDS[] = {
-    {"firmware", 0},    {"rescue", 0},      {"led", 0},  {"damaged", 1},
-    {"pack-params", 2}, {"show-params", 1}, {"info", 1},
-};
+
+const std::vector<Command>& commands() {
+    static const std::vector<std::string> image = {"chip-id", "chip-rev", "variant", "format",
+                                                   "version", "date",     "size",    "body-address",
+                                                   "seed",    "out"};
+    static const std::vector<std::string> led = {"address", "size", "seed", "out"};
+    static const std::vector<std::string> damaged = [] {
+        std::vector<std::string> names = image;
+        names.insert(names.end(), {"slot", "address"});
+        return names;
+    }();
+    static const std::vector<Command> list = {
+        {"firmware", {}, image},
+        {"rescue", {}, image},
+        {"led", {}, led},
+        {"damaged", {"KIND"}, damaged},
+        {"pack-params", {"CFG", "OUT"}, {}},
+        {"show-params", {"AREA"}, {}},
+        {"info", {"FILE"}, {}},
+    };
+    return list;
+}
+
+const Command* command_of(const std::string& name) {
+    for (const Command& command : commands()) {
+        if (command.name == name)
+            return &command;
+    }
+    return nullptr;
+}
+
+// Reads the command's words (argv[0] is the command's name) into `args` and
+// `options`. 0, EXIT_USAGE with the reason in `error`, or -1 for --help.
+int parse_command(const Command& command, int argc, char** argv, std::vector<std::string>& args,
+                  OptionMap& options, std::string& error) {
+    CLI::App app;
+    cli::configure(app);
+    bool help = false;
+    app.add_flag("-h,--help", help);
+    OptionMap values;
+    for (const std::string& name : command.options)
+        app.add_option("--" + name, values[name]);
+    args.resize(command.operands.size());
+    for (size_t i = 0; i < args.size(); ++i)
+        app.add_option(command.operands[i], args[i])->required();
+    std::vector<std::string> rest;
+    if (!cli::parse(app, argc, argv, rest, error))
+        return EXIT_USAGE;
+    if (help)
+        return -1;
+    for (const std::string& name : command.options) {
+        if (app.get_option("--" + name)->count() > 0)
+            options[name] = values[name];
+    }
+    return 0;
+}
 
 int dispatch(const std::string& name, const std::vector<std::string>& args,
              const OptionMap& options, std::FILE* out, std::string& error) {
@@ -127,15 +161,16 @@ int dispatch(const std::string& name, const std::vector<std::string>& args,
         return run_led_command(options, out, error);
     if (name == "damaged")
         return run_damaged_command(args[0], options, out, error);
-    if (!options.empty()) {
-        error = name + " takes no options";
-        return EXIT_USAGE;
-    }
     if (name == "pack-params")
         return pack_params(args[0], args[1], out, error);
     if (name == "show-params")
         return show_params(args[0], out, error);
     return run_info_command(args[0], out, error);
+}
+
+void print_help(std::FILE* out) {
+    std::fputs(USAGE, out);
+    print_damage_kinds(out);
 }
 
 }  // namespace
@@ -194,30 +229,24 @@ int imagemaker_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     std::string name = argv[1];
     if (name == "help" || name == "--help" || name == "-h") {
-        std::fputs(USAGE, out);
-        print_damage_kinds(out);
+        print_help(out);
         return EXIT_OK;
     }
-    const Command* command = nullptr;
-    for (const Command& candidate : COMMANDS) {
-        if (name == candidate.name)
-            command = &candidate;
-    }
+    const Command* command = command_of(name);
     std::string error;
     std::vector<std::string> args;
     OptionMap options;
     int code = EXIT_USAGE;
-    if (command == nullptr) {
+    if (command == nullptr)
         error = "unknown command '" + name + "' (try --help)";
-    } else if (argc - 2 < command->positionals) {
-        error = name + " needs " + std::to_string(command->positionals) + " argument(s)";
-    } else {
-        for (int i = 0; i < command->positionals; ++i)
-            args.push_back(argv[2 + i]);
-        if (parse_options(argc, argv, 2 + command->positionals, options, error)) {
-            code = dispatch(name, args, options, out, error);
-        }
+    else
+        code = parse_command(*command, argc - 1, argv + 1, args, options, error);
+    if (code < 0) {
+        print_help(out);
+        return EXIT_OK;
     }
+    if (code == 0)
+        code = dispatch(name, args, options, out, error);
     if (code != EXIT_OK)
         std::fprintf(err, "vtx_imagemaker: %s\n", error.c_str());
     return code;

@@ -8,18 +8,21 @@
 #include <optional>
 #include <string>
 
+#include "tools/cli/exit_usage.h"
+
 namespace vtx::imagemaker {
 
 // Exit codes of the program.
 constexpr int EXIT_OK = 0;
-constexpr int EXIT_REFUSED = 1;  // a file could not be made, read or accepted
-constexpr int EXIT_USAGE = 2;    // the command line itself is wrong
+constexpr int EXIT_REFUSED = 1;              // a file could not be made, read or accepted
+constexpr int EXIT_USAGE = cli::EXIT_USAGE;  // the command line itself is wrong (64)
 
 // Runs one command line (argv[0] is the program name); messages go to `out`
 // and `err`. Returns the exit code.
 int imagemaker_main(int argc, char** argv, std::FILE* out, std::FILE* err);
 
-// "--key value" pairs after the subcommand and its positional arguments.
+// The options given to a subcommand, by name without "--": "--key value" or
+// "--key=value".
 using OptionMap = std::map<std::string, std::string>;
 
 // Helpers shared by the subcommands. Each returns false (with the reason in
