@@ -160,28 +160,5 @@ TEST(BadInput, EveryDamageEndsWithItsMessageAndWritesNothingWhenFoundBeforeTheUp
     std::printf("\n%s", table.c_str());
 }
 
-// A name without "_v", or with a version that does not parse, ends the start:
-// no device is asked anything and no key is waited for.
-TEST(BadInput, FirmwareNameWithoutItsVersionEndsBeforeAnyDeviceIsAsked) {
-    struct Name {
-        const char* file;
-        const char* message;
-    } names[] = {{"firmware.bin", "[ERROR] Cannot find '_v' in filename: firmware.bin"},
-                 {"fw_v1.2.bin", "[ERROR] Cannot parse version from: 1.2.bin"}};
-    UpdateSet set(Start::kMainFirmware);
-    for (const Name& name : names) {
-        SCOPED_TRACE(name.file);
-        TempDir work;
-        RunPlan plan = traced_run(set.base_state, work);
-        plan.args = set.args();
-        plan.args[1] = set.dir.file(name.file);
-        RunRecord run = run_tool_in_child(set, plan);
-        EXPECT_EQ(run.code, 1);
-        EXPECT_NE(run.err.find(name.message), std::string::npos) << run.err;
-        EXPECT_EQ(run.out.find("Press any key"), std::string::npos);
-        EXPECT_TRUE(read_trace(plan.trace_out).empty());
-    }
-}
-
 }  // namespace
 }  // namespace vtx::test::fault

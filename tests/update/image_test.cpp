@@ -86,14 +86,6 @@ TEST(ReadHeader, NegativePayloadOffsetFailsTheSeekWithItsReport) {
     EXPECT_EQ(text.back(), '\n');
 }
 
-TEST(FileSize, GivesTheSizeOrMinusOne) {
-    TempDir dir;
-    EXPECT_EQ(fw_file_size(dir.write("five.bin", std::string("12345")).c_str()), 5);
-    EXPECT_EQ(fw_file_size(dir.write("empty.bin", std::string()).c_str()), 0);
-    EXPECT_EQ(fw_file_size(dir.file("absent.bin").c_str()), -1);
-    EXPECT_EQ(fw_file_size(nullptr), -1);
-}
-
 TEST(ExpectedVariant, FollowsTheChipVariantTable) {
     struct Row {
         uint32_t chip_id, chip_rev;
