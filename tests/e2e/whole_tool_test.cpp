@@ -42,17 +42,6 @@ long last_update_command(const Trace& clean) {
     return last_index(clean, [&](const sim::TraceEntry& e) { return e.time < reconnect_time; });
 }
 
-// A version query that ends in CHECK CONDITION (invalid field in the CDB).
-sim::CommandFault failing_version_read() {
-    sim::CommandFault fault;
-    fault.opcode = OP_VENDOR_READ;
-    fault.sub_command = SUB_VERSION;
-    fault.scsi_status = 2;
-    fault.sense_key = 5;
-    fault.asc = 0x24;
-    return fault;
-}
-
 long first_version_read(const Trace& clean) {
     for (const sim::TraceEntry& entry : clean) {
         if (is_version_read(entry))
@@ -94,7 +83,9 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
              "[INFO] Bridge runs its rescue firmware, proceed with update.\n" + update_lines(),
          "", 0},
         {"version read fails", bridge_running(NEW),
-         [](CountingSim& sim, const Trace&) { sim.add_fault(failing_version_read()); },
+         [](CountingSim& sim, const Trace&) {
+             sim.add_fault(failing(OP_VENDOR_READ, SUB_VERSION));
+         },
          found_lines() +
              "[WARNING] Failed to read current FW version (ret=2), proceed with update...\n" +
              update_lines(),
@@ -188,7 +179,7 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
          "", 0},
         {"reconnected, version read fails", bridge_running(OLD),
          [](CountingSim& sim, const Trace& clean) {
-             sim::CommandFault fault = failing_version_read();
+             sim::CommandFault fault = failing(OP_VENDOR_READ, SUB_VERSION);
              fault.index = last_index(clean, is_version_read);
              sim.add_fault(fault);
          },

@@ -61,12 +61,8 @@ class ParamProgramming : public ::testing::Test {
     }
     int write_area() { return param_write_area(handle, area.data(), PARAMETER_AREA_SIZE); }
     static sim::CommandFault failing_block_read(long skip = 0) {
-        sim::CommandFault fault;
-        fault.opcode = OP_VENDOR_READ;
-        fault.sub_command = SUB_MEMORY_READ;
-        fault.skip = skip;
-        fault.platform_error = sim::SIM_ERROR_DEVICE_NOT_CONNECTED;
-        return fault;
+        return failing(OP_VENDOR_READ, SUB_MEMORY_READ, skip, 1,
+                       sim::SIM_ERROR_DEVICE_NOT_CONNECTED);
     }
 
     SimInstalled sim;
@@ -91,10 +87,6 @@ TEST_F(ParamProgramming, ProgrammingKeepsTheImageHalfAndWritesTheEncodedArea) {
 // first read writes nothing, and a failure after the first write is passed on
 // at once.
 TEST_F(ParamProgramming, WriteAreaRetriesMismatchesAndPassesFailuresOnAtOnce) {
-    sim::CommandFault write_fault;
-    write_fault.opcode = OP_VENDOR_WRITE;
-    write_fault.sub_command = SUB_FLASH_DATA_WRITE;
-    write_fault.scsi_status = 2;
     const int lost = sim::SIM_ERROR_DEVICE_NOT_CONNECTED;
     const struct {
         const char* name;
@@ -108,7 +100,7 @@ TEST_F(ParamProgramming, WriteAreaRetriesMismatchesAndPassesFailuresOnAtOnce) {
         {"the third attempt matches", 4, {}, 0, 3, 6},
         {"first read fails", 0, failing_block_read(), lost, 0, 1},
         {"read-back fails", 0, failing_block_read(1), lost, 1, 2},
-        {"write fails", 0, write_fault, 2, 1, 1},
+        {"write fails", 0, failing(OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE), 2, 1, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -142,16 +142,6 @@ TEST(UpdateResultCodes, EachCodeHasItsOwnNameAndOthersAreUnknown) {
     EXPECT_STREQ(fw_result_name(1), "unknown");
 }
 
-TEST_F(SequencerTest, FromTheMainFirmwareTheRescueImageGoesFirstAndTheBridgeRestartsTwice) {
-    start(MAIN);
-    EXPECT_EQ(run(), 0);
-    expect_installed({"rescue", "header", "restart", "led", "header", "main", "header", "restart"});
-    EXPECT_EQ(bridge->restart_count(), 2);
-    EXPECT_EQ(fw_total_bytes, int32_t(led_file.size() + rescue_file.size() + bin_file.size()));
-    EXPECT_EQ(bridge->read_flash(im::RESCUE_BODY_ADDRESS, uint32_t(rescue_file.size() - 4096)),
-              body(rescue_file));
-}
-
 TEST_F(SequencerTest, FromTheRescueFirmwareOnlyTheMainInstallRuns) {
     start(RESCUE);
     const std::vector<uint8_t> rescue_body = bridge->read_flash(im::RESCUE_BODY_ADDRESS, 0x20000);
