@@ -189,6 +189,8 @@ TEST_F(ParamProgramming, ValidationAndEmptyPathsSendNoCommand) {
     // One good line among bad ones validates, and validation does not need a
     // bridge at all.
     EXPECT_EQ(param_apply_file(nullptr, good.c_str(), 1), 0);
+    std::vector<ParameterEntry> entries;
+    EXPECT_EQ(param_load_file(nullptr, entries), -1);
 }
 
 }  // namespace
