@@ -67,6 +67,13 @@ TEST_F(BridgeTest, ChipIdAndRevisionRegisterDecideWhetherItIsABridge) {
     }
 }
 
+// A revision that names no family leaves the model to decide, and the
+// registers read are that family's (their order is the trace comparison's).
+TEST_F(BridgeTest, ModelDecidesTheFamilyWhenTheRevisionDoesNot) {
+    reopen(register_bridge(inquiry_data("", "VTX4500"), {{ID0, 0xA0010002}, {REV0, 0}}));
+    EXPECT_EQ(dev_detect_family(handle), 0);
+}
+
 // A drive that names no chip of ours receives the INQUIRY only; a failed
 // INQUIRY or register read is no bridge either.
 TEST_F(BridgeTest, NoChipNamedOrAFailedInquiryOrRegisterReadIsNoBridge) {
