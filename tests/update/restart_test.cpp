@@ -72,6 +72,24 @@ TEST_F(RestartTest, BridgeIsFoundAgainByItsIdentityUnderAnotherPath) {
     EXPECT_GE(probes, 3);
 }
 
+TEST_F(RestartTest, IdentityFailingWhileTheBridgeBootsIsTriedAgainLater) {
+    // From the next boot on, the bridge fails its first two identity reads:
+    // the query and its fallback, one whole attempt.
+    start().config().identity_failures_after_boot = 2;
+    EXPECT_EQ(restart(), 0);
+    EXPECT_EQ(identity_in_slot(), OUR_IDENTITY);
+    const double restarted = restart_time();
+    long failed = 0;
+    for (const auto& entry : sim().trace()) {
+        const bool identity = is_vendor(entry, OP_VENDOR_READ, SUB_IDENTITY) ||
+                              is_vendor(entry, OP_VENDOR_READ, SUB_IDENTITY_FALLBACK);
+        failed += identity && entry.time > restarted && (!entry.call_ok || entry.scsi_status);
+    }
+    EXPECT_EQ(failed, 2);
+    // Back on the bus after three seconds, found one attempt later.
+    EXPECT_GE(sim().now() - restarted, 4.0);
+}
+
 // The wait is measured on the platform's monotonic clock: a bridge back just
 // inside the limit is found, one just outside is not, and one that never
 // comes back costs the limit and no more.
