@@ -154,12 +154,8 @@ TEST_F(CompanionDevices, InfoOnABridgeInTroubleReportsEachFailedQuery) {
 
 TEST_F(CompanionDevices, InfoSaysWhenTheReadinessCheckFails) {
     add_running_bridge(sim.sim(), bridge_at("\\\\.\\PhysicalDrive1", 1), {1, 0, 0, 0, 20240101});
-    sim::CommandFault fault;
-    fault.opcode = OP_VENDOR_READ;
-    fault.sub_command = SUB_MEMORY_READ;
-    fault.skip = 4;  // the chip registers, twice: detection, then the values shown
-    fault.count = 1;
-    sim->add_fault(fault);
+    // Past the chip registers, twice: detection, then the values shown.
+    sim->add_fault(failing(OP_VENDOR_READ, SUB_MEMORY_READ, 4));
     Json doc = json_of(run_bridge({"info", "\\\\.\\PhysicalDrive1", "--json"}));
     EXPECT_FALSE(doc["bridge"]["ready"]["answers"].get<bool>());
     EXPECT_EQ(doc["bridge"]["ready"]["result"].get<int64_t>(), 2);

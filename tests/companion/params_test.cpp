@@ -134,12 +134,8 @@ TEST_F(CompanionParams, RecordsFollowedByOtherBytesAreFlagged) {
 
 TEST_F(CompanionParams, AFailedAreaReadIsAFailure) {
     bridge_with(area_of(dir, "VID = 1\n"));
-    sim::CommandFault fault;
-    fault.opcode = OP_VENDOR_READ;
-    fault.sub_command = SUB_MEMORY_READ;
-    fault.skip = 2;  // past the chip registers of the bridge check (no scan: a path is given)
-    fault.count = -1;
-    sim->add_fault(fault);
+    // Past the chip registers of the bridge check (no scan: a path is given).
+    sim->add_fault(failing(OP_VENDOR_READ, SUB_MEMORY_READ, 2, -1));
     std::string raw = dir.file("never.bin");
     BridgeRun run = run_bridge({"params", "--raw", raw, "\\\\.\\PhysicalDrive1"});
     EXPECT_EQ(run.code, companion::EXIT_FAILED);

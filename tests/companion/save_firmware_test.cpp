@@ -27,16 +27,6 @@ std::vector<std::string> keys_of(const Json& object) {
     return keys;
 }
 
-sim::CommandFault failing(int sub_command, long skip) {
-    sim::CommandFault fault;
-    fault.opcode = OP_VENDOR_READ;
-    fault.sub_command = sub_command;
-    fault.skip = skip;
-    fault.count = -1;
-    fault.scsi_status = 2;
-    return fault;
-}
-
 TEST(SaveFirmware, WhatCannotBeSavedFaithfullyIsRefusedAndNothingIsWritten) {
     const struct {
         const char* name;
@@ -73,11 +63,15 @@ TEST(SaveFirmware, WhatCannotBeSavedFaithfullyIsRefusedAndNothingIsWritten) {
          [](sim::SimPlatform&, sim::Bridge& bridge) { set_header_word(bridge, 48, 6144); }, true,
          "layout"},
         {"a flash read fails part-way",
-         [](sim::SimPlatform& sim, sim::Bridge&) { sim.add_fault(failing(SUB_MEMORY_READ, 5)); },
+         [](sim::SimPlatform& sim, sim::Bridge&) {
+             sim.add_fault(failing(OP_VENDOR_READ, SUB_MEMORY_READ, 5, -1));
+         },
          true, "cannot read flash"},
         {"the version cannot be read to name the file",
-         [](sim::SimPlatform& sim, sim::Bridge&) { sim.add_fault(failing(SUB_VERSION, 0)); }, false,
-         "give OUT"},
+         [](sim::SimPlatform& sim, sim::Bridge&) {
+             sim.add_fault(failing(OP_VENDOR_READ, SUB_VERSION, 0, -1));
+         },
+         false, "give OUT"},
     };
     for (const auto& c : cases) {
         for (bool json : {false, true}) {

@@ -33,16 +33,6 @@ Responder identify_drive(const std::string& serial, const std::string& firmware,
 
 using DriveTest = ScriptedDrive;
 
-TEST_F(DriveTest, AtaStringsTradeTheBytesOfEveryWord) {
-    reopen(identify_drive("S1NA0123456789", "FW12", "Model X"));
-    char out[ATA_STRINGS_SIZE];
-    std::memset(out, 0, sizeof out);
-    EXPECT_EQ(dev_read_ata_strings(handle, out), 0);
-    EXPECT_EQ(std::string(out), "S1NA0123456789      ");
-    EXPECT_EQ(std::string(out + 21), "FW12    ");
-    EXPECT_EQ(std::string(out + 30), "Model X" + std::string(33, ' '));
-}
-
 TEST_F(DriveTest, FailedIdentifyLeavesTheOutputUntouchedAndNoBufferForItSendsNothing) {
     reopen([](const SentCommand&) { return check_condition(5, 0x24, 0); });
     char out[ATA_STRINGS_SIZE];

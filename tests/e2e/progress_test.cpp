@@ -103,13 +103,7 @@ TEST(ProgressLine, WholeRunOnATerminalKeepsEveryMessage) {
         sim->set_terminal(terminal);
         // A fault in the main install's download: the error comes while the
         // line is on the screen.
-        sim::CommandFault fault;
-        fault.opcode = OP_VENDOR_WRITE;
-        fault.sub_command = SUB_FLASH_DATA_WRITE;
-        fault.skip = 6;
-        fault.count = -1;
-        fault.scsi_status = 2;
-        sim->add_fault(fault);
+        sim->add_fault(failing(OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE, 6, -1));
         (terminal ? shown : plain) = run_tool(files.args(), "");
     }
     EXPECT_EQ(plain.code, 1);

@@ -28,8 +28,6 @@ const char* start_name(Start start);
 // The files of one update, the bridge before it (a state file), and what the
 // bridge must hold after it.
 struct UpdateOptions {
-    uint32_t led_address = 0;                 // 0: the usual place, apart from every image
-    bool rescue_reports_new_version = false;  // the rescue image carries the new version
     // The firmware image's lead region of 0x5000 bytes from 0x8C000000, over
     // the header block from below, and the bridge's largest transfer.
     bool low_lead_region = false;

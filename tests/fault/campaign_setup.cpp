@@ -36,8 +36,6 @@ int make_files(const UpdateSet& set, Start start, const UpdateOptions& options) 
         fw.lead_address = HEADER_BLOCK_ADDRESS - 0x4000;
     im::ImageRecipe rescue = im::rescue_recipe_for_chip(CHIP_ID, CHIP_REV);
     rescue.body_size = 65536;
-    if (options.rescue_reports_new_version)
-        rescue.version = NEW_VERSION;
     im::ImageRecipe old = im::firmware_recipe_for_chip(CHIP_ID, CHIP_REV);
     old.version = OLD_VERSION;
     old.body_size = 2 * 65536;
@@ -110,7 +108,7 @@ UpdateSet::UpdateSet(Start start_firmware, const UpdateOptions& options) : start
     led = dir.file("led.bin");
     base_state = dir.file("base.state");
     new_version = NEW_VERSION;
-    led_address = options.led_address != 0 ? options.led_address : im::LED_IMAGE_ADDRESS;
+    led_address = im::LED_IMAGE_ADDRESS;
     if (in_child([&] { return make_files(*this, start, options); }) != 0)
         return;  // the campaign finds the files missing and says so
     new_header = read_file(bin);

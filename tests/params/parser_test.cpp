@@ -58,11 +58,6 @@ TEST(ParamLines, SplitIntoNameAndValueAsTheLoaderReadsThem) {
         EXPECT_TRUE(read_lines(text).empty()) << text;
 }
 
-TEST(ParamLines, ReadingStopsAtTheLimit) {
-    EXPECT_EQ(read_lines("VID = 1\nPID = 2\nLED = 3\n", 2).size(), 2u);
-    EXPECT_TRUE(read_lines("VID = 1\n", 0).empty());
-}
-
 TEST(ParamLines, CountIsNewlinesPlusAnUnfinishedLastLine) {
     struct Case {
         const char* text;
@@ -179,25 +174,6 @@ TEST(ParamEntries, EachLineIsKeptOrDroppedForItsReason) {
     EXPECT_EQ(entry.id, 5);
     EXPECT_EQ(entry.length, 3);
     EXPECT_STREQ(reinterpret_cast<const char*>(entry.value), "a b");
-}
-
-TEST(ParamLoad, FilesWithoutOneEntryAreRejected) {
-    TempDir dir;
-    const char* texts[] = {
-        "",
-        "; only a comment\n;another\n",
-        "FOO = 1\nvid = 2\nSCSI = \"x\"\n",
-        "OBSOLETED = 1\n",
-        "VID = Yes\nPRODUCT = \"a;b\"\n",
-    };
-    for (const char* text : texts) {
-        int result = 0;
-        EXPECT_TRUE(load_text(dir, text, &result).empty()) << text;
-        EXPECT_EQ(result, -1) << text;
-    }
-    std::vector<ParameterEntry> entries;
-    EXPECT_EQ(param_load_file(dir.file("missing.cfg").c_str(), entries), -1);
-    EXPECT_EQ(param_load_file(nullptr, entries), -1);
 }
 
 TEST(ParamLoad, EntriesKeepFileOrderAndDuplicates) {

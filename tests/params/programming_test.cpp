@@ -61,12 +61,8 @@ class ParamProgramming : public ::testing::Test {
     }
     int write_area() { return param_write_area(handle, area.data(), PARAMETER_AREA_SIZE); }
     static sim::CommandFault failing_block_read(long skip = 0) {
-        sim::CommandFault fault;
-        fault.opcode = OP_VENDOR_READ;
-        fault.sub_command = SUB_MEMORY_READ;
-        fault.skip = skip;
-        fault.platform_error = sim::SIM_ERROR_DEVICE_NOT_CONNECTED;
-        return fault;
+        return failing(OP_VENDOR_READ, SUB_MEMORY_READ, skip, 1,
+                       sim::SIM_ERROR_DEVICE_NOT_CONNECTED);
     }
 
     SimInstalled sim;
@@ -91,10 +87,6 @@ TEST_F(ParamProgramming, ProgrammingKeepsTheImageHalfAndWritesTheEncodedArea) {
 // first read writes nothing, and a failure after the first write is passed on
 // at once.
 TEST_F(ParamProgramming, WriteAreaRetriesMismatchesAndPassesFailuresOnAtOnce) {
-    sim::CommandFault write_fault;
-    write_fault.opcode = OP_VENDOR_WRITE;
-    write_fault.sub_command = SUB_FLASH_DATA_WRITE;
-    write_fault.scsi_status = 2;
     const int lost = sim::SIM_ERROR_DEVICE_NOT_CONNECTED;
     const struct {
         const char* name;
@@ -108,7 +100,7 @@ TEST_F(ParamProgramming, WriteAreaRetriesMismatchesAndPassesFailuresOnAtOnce) {
         {"the third attempt matches", 4, {}, 0, 3, 6},
         {"first read fails", 0, failing_block_read(), lost, 0, 1},
         {"read-back fails", 0, failing_block_read(1), lost, 1, 2},
-        {"write fails", 0, write_fault, 2, 1, 1},
+        {"write fails", 0, failing(OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE), 2, 1, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,8 +133,8 @@ TEST_F(ParamProgramming, ReadAreaGivesTheParameterHalfOrLeavesTheDestinationUnto
     EXPECT_EQ(destination, Area(HEADER_HALF_SIZE, 0xCC));
 }
 
-TEST_F(ParamProgramming, WithoutMemoryNothingIsSent) {
-    Area destination(HEADER_HALF_SIZE, 0xCC);
+TEST_F(ParamProgramming, WithoutMemoryOrWithAnOddLengthNothingIsSent) {
+    Area destination(HEADER_HALF_SIZE + 1, 0xCC);
     std::string path = dir.write("bridge.cfg", GOOD_FILE);
     struct Case {
         const char* name;
@@ -153,6 +145,11 @@ TEST_F(ParamProgramming, WithoutMemoryNothingIsSent) {
         {"write area", 1, [&] { return write_area(); }},
         {"apply: the area", 1, [&] { return param_apply_file(handle, path.c_str(), 0); }},
         {"apply: the block", 2, [&] { return param_apply_file(handle, path.c_str(), 0); }},
+        // Lengths other than the area's are refused alike.
+        {"write: odd length", 0,
+         [&] { return param_write_area(handle, area.data(), PARAMETER_AREA_SIZE - 1); }},
+        {"read: odd length", 0,
+         [&] { return param_read_area(handle, destination.data(), PARAMETER_AREA_SIZE + 1); }},
     };
     for (const auto& c : cases) {
         buffer_fail_allocation(c.failing_allocation);
@@ -160,14 +157,7 @@ TEST_F(ParamProgramming, WithoutMemoryNothingIsSent) {
         buffer_fail_allocation(0);
         EXPECT_TRUE(sim->trace().empty()) << c.name;
     }
-    EXPECT_EQ(destination, Area(HEADER_HALF_SIZE, 0xCC));
-}
-
-TEST_F(ParamProgramming, OddLengthsAreRefusedBeforeAnyCommand) {
-    Area odd(PARAMETER_AREA_SIZE + 1, 0);
-    EXPECT_EQ(param_write_area(handle, odd.data(), PARAMETER_AREA_SIZE - 1), -1);
-    EXPECT_EQ(param_read_area(handle, odd.data(), PARAMETER_AREA_SIZE + 1), -1);
-    EXPECT_TRUE(sim->trace().empty());
+    EXPECT_EQ(destination, Area(HEADER_HALF_SIZE + 1, 0xCC));
 }
 
 TEST_F(ParamProgramming, ValidationAndEmptyPathsSendNoCommand) {
@@ -199,6 +189,8 @@ TEST_F(ParamProgramming, ValidationAndEmptyPathsSendNoCommand) {
     // One good line among bad ones validates, and validation does not need a
     // bridge at all.
     EXPECT_EQ(param_apply_file(nullptr, good.c_str(), 1), 0);
+    std::vector<ParameterEntry> entries;
+    EXPECT_EQ(param_load_file(nullptr, entries), -1);
 }
 
 }  // namespace

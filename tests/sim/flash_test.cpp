@@ -10,20 +10,15 @@ namespace {
 using sim::ImageRecipe;
 using sim::SimPlatform;
 
-TEST(SimFlash, WritesLandAtTheSetAddressAndReadBackThroughTheWindowOnly) {
+// Where a write lands and that the read window shows it, the update's flash
+// tests see; here what they cannot: the write address is no window, and
+// flash never written reads erased.
+TEST(SimFlash, TheWriteAddressIsNoWindowAndUnwrittenFlashReadsErased) {
     SimPlatform sim;
-    sim::Bridge& bridge = sim.add_bridge({});
+    sim.add_bridge({});
     OsHandle h = sim.open_device(DRIVE1);
-    std::vector<uint8_t> data(8192);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = uint8_t(i * 3);
-    SimReply w = write_flash(sim, h, 0x8C020000, data);
-    ASSERT_TRUE(w.call_ok && w.status == 0);
-    EXPECT_EQ(bridge.read_flash(0x8C020000, 8192), data);
-    EXPECT_EQ(vendor_in(sim, h, SUB_MEMORY_READ, read_window(0x8C020000), 8192).data, data);
-    // The write address itself is no window onto flash.
+    ASSERT_EQ(write_flash(sim, h, 0x8C020000, std::vector<uint8_t>(8192, 0x5A)).status, 0);
     EXPECT_EQ(vendor_in(sim, h, SUB_MEMORY_READ, 0x8C020000, 4096).status, 2);
-    // Never-written flash reads erased.
     EXPECT_EQ(vendor_in(sim, h, SUB_MEMORY_READ, 0xAC100000, 16).data,
               std::vector<uint8_t>(16, 0xFF));
 }

@@ -12,6 +12,28 @@ SimInstalled::~SimInstalled() {
     platform_install(nullptr);
 }
 
+sim::CommandFault failing(int opcode, int sub_command, long skip, long count, int platform_error) {
+    sim::CommandFault fault;
+    fault.opcode = opcode;
+    fault.sub_command = sub_command;
+    fault.skip = skip;
+    fault.count = count;
+    fault.platform_error = platform_error;
+    if (platform_error == 0) {
+        fault.scsi_status = 2;
+        fault.sense_key = 5;
+        fault.asc = 0x24;
+    }
+    return fault;
+}
+
+sim::CommandFault failing_at(long index) {
+    sim::CommandFault fault;
+    fault.index = index;
+    fault.scsi_status = 2;
+    return fault;
+}
+
 sim::BridgeConfig bridge_of_chip(uint32_t chip_id, uint32_t chip_rev) {
     sim::BridgeConfig config;
     config.chip_id = chip_id;

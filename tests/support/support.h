@@ -80,6 +80,14 @@ class SimInstalled {
 // of its family: the first chips' strings for the 0xA001 chips.
 sim::BridgeConfig bridge_of_chip(uint32_t chip_id, uint32_t chip_rev = 10);
 
+// Commands with this opcode and sub-command (-1: any): after `skip` that
+// pass, `count` (-1: all) end in CHECK CONDITION (illegal request, invalid
+// field in the CDB), or fail in the platform call with `platform_error`.
+sim::CommandFault failing(int opcode, int sub_command, long skip = 0, long count = 1,
+                          int platform_error = 0);
+// The command with global index `index` ends in CHECK CONDITION.
+sim::CommandFault failing_at(long index);
+
 // Commands of the trace with this opcode (and vendor sub-command, CDB byte
 // 4, unless -1).
 std::vector<sim::TraceEntry> commands(const sim::SimPlatform& sim, int opcode,

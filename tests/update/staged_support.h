@@ -25,29 +25,6 @@ using Writes = std::vector<std::pair<uint32_t, uint32_t>>;
 inline const std::string BRIDGE_PATH = "\\\\.\\PhysicalDrive1";
 constexpr uint32_t HB = HEADER_BLOCK_ADDRESS;
 
-// Commands with this opcode and sub-command: after `skip` that pass, `count`
-// (-1: all) end in CHECK CONDITION, or fail in the platform call with
-// `platform_error`.
-inline sim::CommandFault failing(int opcode, int sub_command, long skip = 0, long count = 1,
-                                 int platform_error = 0) {
-    sim::CommandFault fault;
-    fault.opcode = opcode;
-    fault.sub_command = sub_command;
-    fault.skip = skip;
-    fault.count = count;
-    fault.scsi_status = platform_error ? 0 : 2;
-    fault.platform_error = platform_error;
-    return fault;
-}
-
-// The command with global index `index` ends in CHECK CONDITION.
-inline sim::CommandFault failing_at(long index) {
-    sim::CommandFault fault;
-    fault.index = index;
-    fault.scsi_status = 2;
-    return fault;
-}
-
 class StagedTest : public ::testing::Test {
   protected:
     void SetUp() override {
