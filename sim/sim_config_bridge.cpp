@@ -306,7 +306,7 @@ void Applier::start_bridge(BridgeBuild& build, const std::string& name) {
     state.restart_count = int(build.restart_count);
     state.next_return_path = size_t(build.next_return_path);
     if (!build.firmware.empty()) {
-        bridge.install_image(make_image(build.recipe));
+        bridge.install_image(imagemaker::build_image(build.recipe));
     } else {
         state.boot();
     }

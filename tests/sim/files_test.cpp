@@ -33,7 +33,7 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     bridge.set_parameter_area(std::vector<uint8_t>(2048, 0x5C));
     sim::ImageRecipe recipe;
     recipe.version = {3, 1, 4, 0, 20240229};
-    bridge.install_image(sim::make_image(recipe));
+    bridge.install_image(imagemaker::build_image(recipe));
     BridgeConfig other = bridge_at("other", DRIVE2);
     other.drive.reset();
     sim.add_bridge(other);
@@ -220,7 +220,7 @@ TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {
     sim::ImageRecipe recipe;
     recipe.signature = MODE_RESCUE;
     recipe.version = {0, 9, 0, 0, 20230505};
-    dir.write("rescue.bin", sim::make_image(recipe));
+    dir.write("rescue.bin", imagemaker::build_image(recipe));
     std::string path = dir.write("bridges.txt", R"(# two bridges and a stick
 [platform]
 elevated = no
