@@ -92,23 +92,20 @@ bool write_binary_file(const std::string& path, const std::vector<uint8_t>& byte
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes, uint64_t limit,
                       std::string& error) {
     uint64_t size = 0;
-    File file(open_regular_file(path.c_str(), "rb", &size));
-    if (!file) {
-        error = "cannot read " + path + " (missing, or not a regular file)";
-        return false;
+    switch (read_whole_file(path, limit, bytes, &size)) {
+        case WholeFile::kRead:
+            return true;
+        case WholeFile::kNotOpened:
+            error = "cannot read " + path + " (missing, or not a regular file)";
+            return false;
+        case WholeFile::kTooLarge:
+            error = path + ": " + std::to_string(size) + " bytes, more than the " +
+                    std::to_string(limit) + " this kind of file holds";
+            return false;
+        default:
+            error = "cannot read " + path + " (it changed while read)";
+            return false;
     }
-    if (size > limit) {
-        error = path + ": " + std::to_string(size) + " bytes, more than the " +
-                std::to_string(limit) + " this kind of file holds";
-        return false;
-    }
-    bytes.resize(size_t(size));
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::fgetc(file.get()) != EOF) {
-        error = "cannot read " + path + " (it changed while read)";
-        return false;
-    }
-    return true;
 }
 
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes) {
