@@ -21,10 +21,6 @@ int variant_for_chip(uint32_t chip_id, uint32_t chip_rev) {
     return fw_expected_variant(chip_id, chip_rev);
 }
 
-bool chip_takes_rescue_format(uint32_t chip_id) {
-    return chip_id >= 0xA0010001 && chip_id <= 0xA0010003;
-}
-
 bool variant_takes_rescue_format(uint8_t chip_variant) {
     return chip_variant == 2 || chip_variant == 3;
 }
@@ -57,8 +53,8 @@ ImageRecipe rescue_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev) {
     int variant = variant_for_chip(chip_id, chip_rev);
     ImageRecipe recipe = rescue_recipe(uint8_t(variant < 0 ? 0 : variant));
     // The chip id, not the variant, decides the rescue format.
-    recipe.signature = chip_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
-    recipe.image_type = chip_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
+    recipe.signature = fw_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
+    recipe.image_type = fw_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
     return recipe;
 }
 

@@ -16,10 +16,8 @@ namespace vtx::imagemaker {
 
 // The variant a chip expects (as fw_expected_variant), -1 for none.
 int variant_for_chip(uint32_t chip_id, uint32_t chip_rev);
-// Whether a chip takes its rescue image in rescue format (signature
-// MODE_RESCUE) rather than in main format marked IMAGE_TYPE_RESCUE_IN_MAIN.
-bool chip_takes_rescue_format(uint32_t chip_id);
-// The same, by the variant the images carry (2 and 3).
+// Whether images of the variant (2 and 3, the first chips') carry the rescue
+// image in rescue format, as fw_takes_rescue_format says by chip id.
 bool variant_takes_rescue_format(uint8_t chip_variant);
 
 // A main image for the variant, body at MAIN_BODY_ADDRESS.
