@@ -67,7 +67,7 @@ TEST(SimFlash, BootRulePicksTheFirmwareFromTheHeaderBlock) {
         SCOPED_TRACE(c.name);
         SimPlatform sim;
         sim::Bridge& bridge = sim.add_bridge({});
-        ImageRecipe recipe;
+        ImageRecipe recipe = sim::SIM_IMAGE_RECIPE;
         recipe.signature = c.signature;
         recipe.image_type = c.image_type;
         recipe.version = {4, 5, 6, 0, 20240131};
@@ -94,7 +94,7 @@ TEST(SimFlash, InstallKeepsTheParameterHalfAndVersionFollowsOnlyARestart) {
     sim::Bridge& bridge = sim.add_bridge({});
     std::vector<uint8_t> parameters(2048, 0x3C);
     bridge.set_parameter_area(parameters);
-    ImageRecipe recipe;
+    ImageRecipe recipe = sim::SIM_IMAGE_RECIPE;
     recipe.version = {1, 0, 0, 0, 20230101};
     bridge.install_image(imagemaker::build_image(recipe));
     EXPECT_EQ(bridge.parameter_area(), parameters);
@@ -116,7 +116,7 @@ TEST(SimFlash, InstallKeepsTheParameterHalfAndVersionFollowsOnlyARestart) {
 TEST(SimFlash, PayloadMapsThroughBothRegions) {
     SimPlatform sim;
     sim::Bridge& bridge = sim.add_bridge({});
-    std::vector<uint8_t> image = imagemaker::build_image({});
+    std::vector<uint8_t> image = imagemaker::build_image(sim::SIM_IMAGE_RECIPE);
     ImageHeader header = image_header_from_bytes(image.data());
     header.payload_offset = 100;
     header.payload_length = uint32_t(image.size()) - 100;
