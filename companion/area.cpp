@@ -136,11 +136,9 @@ std::string area_comment(const uint8_t* area, const AreaReport& report) {
 void write_area_json(JsonWriter& json, const uint8_t* area, const AreaReport& report) {
     json.field("decoded", report.result == 0);
     json.field("stop_offset", report.stop_offset);
-    json.key("stop_byte");
-    if (report.stop_offset < PARAMETER_AREA_SIZE)
-        json.number(area[report.stop_offset]);
-    else
-        json.null();
+    const bool stopped_inside = report.stop_offset < PARAMETER_AREA_SIZE;
+    json.field_or_null("stop_byte", stopped_inside,
+                       stopped_inside ? int(area[report.stop_offset]) : 0);
     json.field("stop_reason", area_stop_text(area, report));
     json.field("encoded_size",
                param_encoded_size(report.entries.data(), int(report.entries.size())));

@@ -24,17 +24,11 @@ constexpr uint32_t KNOWN_CHIPS[] = {0xA0010001, 0xA0010002, 0xA0010003, 0xA00200
 constexpr uint32_t REV_SPECIAL = 4;
 constexpr uint32_t REV_OTHER = 0;
 
-bool takes_rescue_format(uint32_t chip_id) {
-    return chip_id >= 0xA0010001 && chip_id <= 0xA0010003;
-}
-
 // The slot the image fills on this chip, or null: the updater's slot rule.
 const char* slot_on(const ImageHeader& header, uint32_t chip_id) {
-    if (header.signature == MODE_MAIN && header.image_type != IMAGE_TYPE_RESCUE_IN_MAIN)
+    if (fw_slot_rule_met(header, chip_id, false))
         return "main";
-    if (takes_rescue_format(chip_id)
-            ? header.signature == MODE_RESCUE
-            : header.signature == MODE_MAIN && header.image_type == IMAGE_TYPE_RESCUE_IN_MAIN)
+    if (fw_slot_rule_met(header, chip_id, true))
         return "rescue";
     return nullptr;
 }

@@ -55,7 +55,8 @@ std::string drop_message(const ParamPiece& piece) {
     const ParameterDef* def = param_find_by_name(piece.name.c_str());
     switch (piece.outcome) {
         case ParamDrop::kUnknownName:
-            return piece.name + " is no parameter the update tool knows" + suggestion(piece.name);
+            return printable(piece.name) + " is no parameter the update tool knows" +
+                   suggestion(piece.name);
         case ParamDrop::kObsolete:
             return piece.name + " is obsolete; the update tool ignores it";
         case ParamDrop::kBadValue:

@@ -140,11 +140,7 @@ void write_image_payload(JsonWriter& json, const ImageFacts& f) {
     json.field("offset", h.payload_offset);
     json.field("length", h.payload_length);
     json.field("crc", h.payload_crc);
-    json.key("crc_computed");
-    if (f.crc_computed)
-        json.unsigned_number(f.crc);
-    else
-        json.null();
+    json.field_or_null("crc_computed", f.crc_computed, f.crc);
     json.field("crc_matches", f.crc_computed && f.crc == h.payload_crc);
     json.end_object();
     json.key("layout");
@@ -185,11 +181,7 @@ void write_image(JsonWriter& json, const ImageFacts& f) {
         json.field("signature_hex", hex32(h.signature));
         json.field("format", f.format);
         json.field("image_type", uint32_t(h.image_type));
-        json.key("role");
-        if (f.role[0] != '\0')
-            json.string(f.role);
-        else
-            json.null();
+        json.field_or_null("role", f.role[0] != '\0', f.role);
         json.field("chip_variant", uint32_t(h.chip_variant));
         write_image_payload(json, f);
         write_fits(json, f.fits);

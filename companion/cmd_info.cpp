@@ -38,12 +38,6 @@ uint32_t chip_rev_of(const BridgeFacts& facts) {
     return facts.chip_rev_register.ok() ? facts.chip_rev_register.value >> 16 : 0;
 }
 
-// The first chips keep a rescue format of their own; every later chip takes
-// a main-format image marked 0xFE.
-bool takes_rescue_format(uint32_t chip_id) {
-    return chip_id >= 0xA0010001 && chip_id <= 0xA0010003;
-}
-
 std::string failed(int result) {
     return "not read (result " + std::to_string(result) + ")";
 }
@@ -68,7 +62,7 @@ std::string images_line(const BridgeFacts& facts) {
     if (variant < 0)
         return "none: no image fits chip id " + hex32(facts.chip_id.value);
     return "variant " + std::to_string(variant) +
-           (takes_rescue_format(facts.chip_id.value)
+           (fw_takes_rescue_format(facts.chip_id.value)
                 ? "; rescue image in rescue format"
                 : "; rescue image in main format, marked 0xFE");
 }
@@ -133,18 +127,11 @@ void write_chip(JsonWriter& json, const BridgeFacts& facts) {
     write_word(json, "id", facts.chip_id);
     write_word(json, "revision_register", facts.chip_rev_register);
     json.field("revision", chip_rev_of(facts));
-    json.key("expected_variant");
     int variant =
         facts.chip_id.ok() ? fw_expected_variant(facts.chip_id.value, chip_rev_of(facts)) : -1;
-    if (variant < 0)
-        json.null();
-    else
-        json.number(variant);
-    json.key("rescue_format");
-    if (facts.chip_id.ok())
-        json.string(takes_rescue_format(facts.chip_id.value) ? "rescue" : "main-0xFE");
-    else
-        json.null();
+    json.field_or_null("expected_variant", variant >= 0, variant);
+    json.field_or_null("rescue_format", facts.chip_id.ok(),
+                       fw_takes_rescue_format(facts.chip_id.value) ? "rescue" : "main-0xFE");
     json.end_object();
 }
 

@@ -36,11 +36,8 @@ int write_json(const Output& output, const std::string& path, const std::vector<
     JsonWriter json;
     json_begin(json, output);
     json.field("path", path);
-    json.key("raw_file");
-    if (output.invocation->raw_path.empty())
-        json.null();
-    else
-        json.string(output.invocation->raw_path);
+    json.field_or_null("raw_file", !output.invocation->raw_path.empty(),
+                       output.invocation->raw_path);
     json.key("area");
     json.begin_object();
     write_area_json(json, area.data(), report);

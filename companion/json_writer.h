@@ -43,6 +43,16 @@ class JsonWriter {
         put(value);
     }
 
+    // key + value, or key + null when there is no value.
+    template <typename Value>
+    void field_or_null(std::string_view name, bool present, const Value& value) {
+        key(name);
+        if (present)
+            put(value);
+        else
+            null();
+    }
+
     // The document, with a line end after the outermost value; empty while
     // a container is still open. Throws what the library throws (memory);
     // commands catch it at their boundary.

@@ -45,11 +45,7 @@ void json_begin(JsonWriter& json, const Output& output) {
     json.field("schema", JSON_SCHEMA);
     json.field("program", "vtx_bridge");
     json.field("version", bridge_version());
-    json.key("command");
-    if (output.invocation->command.empty())
-        json.null();
-    else
-        json.string(output.invocation->command);
+    json.field_or_null("command", !output.invocation->command.empty(), output.invocation->command);
 }
 
 int json_end(JsonWriter& json, const Output& output, int code, const std::string& message) {

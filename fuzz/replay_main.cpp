@@ -30,27 +30,40 @@ bool replay(const std::filesystem::path& path) {
     return true;
 }
 
+// The regular files of a directory. False when it cannot be read whole: a
+// corpus half read would pass with inputs left out.
+bool list_directory(const std::filesystem::path& path, std::vector<std::filesystem::path>& files) {
+    std::error_code error;
+    std::filesystem::directory_iterator entry(path, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        std::error_code type_error;
+        if (entry->is_regular_file(type_error))
+            files.push_back(entry->path());
+    }
+    if (error)
+        std::fprintf(stderr, "cannot list %s: %s\n", path.string().c_str(),
+                     error.message().c_str());
+    return !error;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::filesystem::path> files;
+    int failed = 0;
     for (int i = 1; i < argc; ++i) {
         std::filesystem::path path(argv[i]);
-        if (std::filesystem::is_directory(path)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                if (entry.is_regular_file())
-                    files.push_back(entry.path());
-            }
-        } else {
+        std::error_code error;
+        if (!std::filesystem::is_directory(path, error))
             files.push_back(path);
-        }
+        else if (!list_directory(path, files))
+            ++failed;
     }
     std::sort(files.begin(), files.end());
     if (files.empty()) {
         std::fprintf(stderr, "no inputs to replay\n");
         return 1;
     }
-    int failed = 0;
     for (const auto& file : files) {
         if (!replay(file))
             ++failed;

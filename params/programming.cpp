@@ -23,6 +23,13 @@ int read_block(DeviceHandle* handle, Buffer& block) {
     return dev_read_header_block(handle, block.data());
 }
 
+// The same into a buffer of the block's size, allocated here.
+int read_new_block(DeviceHandle* handle, Buffer& block) {
+    if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
+        return -1;
+    return read_block(handle, block);
+}
+
 uint8_t* parameter_half(Buffer& block) {
     return block.data() + HEADER_HALF_SIZE;
 }
@@ -33,9 +40,7 @@ int param_read_area(DeviceHandle* handle, uint8_t* destination, uint32_t length)
     if (length > HEADER_HALF_SIZE)
         return -1;
     Buffer block;
-    if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
-        return -1;
-    int result = read_block(handle, block);
+    int result = read_new_block(handle, block);
     if (result != 0)
         return result;
     std::copy_n(parameter_half(block), length, destination);
@@ -45,12 +50,10 @@ int param_read_area(DeviceHandle* handle, uint8_t* destination, uint32_t length)
 int param_write_area(DeviceHandle* handle, const uint8_t* area, uint32_t length) {
     if (length != PARAMETER_AREA_SIZE)
         return -1;
-    Buffer block;
-    if (!buffer_alloc(block, HEADER_BLOCK_SIZE))
-        return -1;
     // Every write carries, in its image half, what the bridge held a moment
     // before, so a retry never writes back a stale or damaged image header.
-    int result = read_block(handle, block);
+    Buffer block;
+    int result = read_new_block(handle, block);
     if (result != 0)
         return result;
     for (int attempt = 1;; ++attempt) {

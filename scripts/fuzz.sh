@@ -38,7 +38,7 @@ cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 # Longest input per target: images and LED images need room for a file.
 max_len() {
     case $1 in
-        image | led) echo 24576 ;;
+        image | led | check_file) echo 24576 ;;
         param_file | settings) echo 8192 ;;
         *) echo 4096 ;;
     esac

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/platform/platform.h"
+#include "tools/imagemaker/image_file.h"
 #include "vtx/records.h"
 
 namespace vtx::sim {
@@ -20,7 +21,7 @@ namespace vtx::sim {
 // Where an image header carries the version that the running firmware
 // reports: five little-endian words (major, minor, patch, spare, build date)
 // at header bytes 64 to 83, bytes the tool itself never interprets.
-constexpr uint32_t IMAGE_VERSION_OFFSET = 64;
+constexpr uint32_t IMAGE_VERSION_OFFSET = imagemaker::HEADER_VERSION_OFFSET;
 
 // Platform error codes the simulation gives (the Windows values).
 constexpr int SIM_ERROR_FILE_NOT_FOUND = 2;
@@ -253,25 +254,13 @@ class Bridge {
 // first bad line; devices added before that line stay.
 bool load_description(const std::string& path, SimPlatform& sim, std::string& error);
 
-// A complete, intact image file for tests and description files: the
-// header in a 4096-byte lead region at lead_address, the payload in the
-// body at body_address, its CRC in the header and the version at
-// IMAGE_VERSION_OFFSET.
-struct ImageRecipe {
-    uint32_t signature = MODE_MAIN;
-    uint8_t image_type = 0;  // IMAGE_TYPE_RESCUE_IN_MAIN for a rescue image in main format
-    uint8_t chip_variant = 13;
-    FirmwareVersion version{1, 0, 0, 0, 20240101};
-    uint32_t lead_address = HEADER_BLOCK_ADDRESS;
-    uint32_t lead_length = IMAGE_LEAD_BLOCK;
-    uint32_t body_address = 0x8C010000;
-    uint32_t body_length = 40960;
-    uint8_t seed = 1;  // varies the body bytes
-};
-std::vector<uint8_t> make_image(const ImageRecipe& recipe);
-
-// CRC-32 of IEEE 802.3 (reflected 0xEDB88320, preset and final inversion),
-// continued from `crc` (0 to start).
-uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc = 0);
+// Images come from the image maker's one builder (imagemaker::build_image),
+// which also gives the simulation its CRC. The images the simulation makes
+// itself, for a description's `firmware = ...`, keep their own content: a
+// counting pattern in a 40960-byte body behind a zero-filled lead region.
+using imagemaker::crc32;
+using imagemaker::ImageRecipe;
+constexpr ImageRecipe SIM_IMAGE_RECIPE{.body_size = 40960,
+                                       .fill = imagemaker::ImageFill::kCounting};
 
 }  // namespace vtx::sim

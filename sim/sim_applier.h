@@ -94,7 +94,7 @@ struct BridgeBuild {
     std::string image;                 // image file to install
     std::vector<uint8_t> image_bytes;  // its content, read at its line
     std::string firmware;              // or an image made here: main, rescue, rescue_in_main
-    ImageRecipe recipe;
+    ImageRecipe recipe = SIM_IMAGE_RECIPE;
     std::optional<std::vector<uint8_t>> parameters;
     int64_t restart_count = 0;
     int64_t next_return_path = 0;

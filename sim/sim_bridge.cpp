@@ -15,38 +15,41 @@ namespace {
 constexpr uint64_t MAX_PAYLOAD = 16u << 20;
 constexpr uint32_t PARAMETER_HALF = HEADER_BLOCK_ADDRESS + HEADER_HALF_SIZE;
 
+// Calls visit(page, offset in the page, bytes, offset in the range) for each
+// page the range touches, in order; the range stops at the end of the
+// address space.
+template <class Visit>
+void for_each_page(uint32_t address, uint32_t length, Visit visit) {
+    uint64_t position = address;
+    uint64_t end = std::min<uint64_t>(uint64_t(address) + length, uint64_t(1) << 32);
+    while (position < end) {
+        uint32_t page = uint32_t(position) & ~(FLASH_UNIT - 1);
+        uint32_t offset = uint32_t(position) - page;
+        uint32_t n = uint32_t(std::min<uint64_t>(FLASH_UNIT - offset, end - position));
+        visit(page, offset, n, size_t(position - address));
+        position += n;
+    }
+}
+
 }  // namespace
 
 std::vector<uint8_t> Bridge::State::read(uint32_t address, uint32_t length) const {
     std::vector<uint8_t> out(length, 0xFF);
-    uint64_t position = address;
-    uint64_t end = std::min<uint64_t>(uint64_t(address) + length, uint64_t(1) << 32);
-    while (position < end) {
-        uint32_t page = uint32_t(position) & ~(FLASH_UNIT - 1);
-        uint32_t offset = uint32_t(position) - page;
-        uint64_t n = std::min<uint64_t>(FLASH_UNIT - offset, end - position);
+    for_each_page(address, length, [&](uint32_t page, uint32_t offset, uint32_t n, size_t at) {
         auto found = flash.find(page);
-        if (found != flash.end()) {
-            std::copy_n(found->second.begin() + offset, n, out.begin() + (position - address));
-        }
-        position += n;
-    }
+        if (found != flash.end())
+            std::copy_n(found->second.begin() + offset, n, out.begin() + at);
+    });
     return out;
 }
 
 void Bridge::State::write(uint32_t address, const uint8_t* data, uint32_t length) {
-    uint64_t position = address;
-    uint64_t end = std::min<uint64_t>(uint64_t(address) + length, uint64_t(1) << 32);
-    while (position < end) {
-        uint32_t page = uint32_t(position) & ~(FLASH_UNIT - 1);
-        uint32_t offset = uint32_t(position) - page;
-        uint64_t n = std::min<uint64_t>(FLASH_UNIT - offset, end - position);
+    for_each_page(address, length, [&](uint32_t page, uint32_t offset, uint32_t n, size_t at) {
         auto& bytes = flash[page];
         if (bytes.empty())
             bytes.assign(FLASH_UNIT, 0xFF);
-        std::copy_n(data + (position - address), n, bytes.begin() + offset);
-        position += n;
-    }
+        std::copy_n(data + at, n, bytes.begin() + offset);
+    });
 }
 
 // The payload's file range, mapped onto flash the way the download placed

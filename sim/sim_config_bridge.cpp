@@ -50,13 +50,20 @@ const Field<DriveConfig, uint16_t> DRIVE_HALVES[] = {
 const Field<DriveConfig, bool> DRIVE_FLAGS[] = {
     {"drive_capacity_fails", &DriveConfig::capacity_fails}};
 bool read_binary(const std::string& path, std::vector<uint8_t>& bytes) {
-    uint64_t size = 0;
-    File file(open_regular_file(path.c_str(), "rb", &size));
-    if (!file || size > MAX_INPUT_FILE)
+    return read_whole_file(path, MAX_INPUT_FILE, bytes) == WholeFile::kRead;
+}
+
+// "none", or a number: a word the bridge may lack.
+bool optional_word(const Entry& entry, Value& value, std::optional<uint32_t>& word) {
+    if (entry.items.size() == 1 && entry.items[0] == "none") {
+        word.reset();
+        return true;
+    }
+    uint32_t number;
+    if (!value.get(number))
         return false;
-    bytes.resize(size_t(size));
-    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
-           std::fgetc(file.get()) == EOF;
+    word = number;
+    return true;
 }
 
 }  // namespace
@@ -239,16 +246,8 @@ bool Applier::bridge_entry(BridgeBuild& build, const Entry& entry, std::string& 
         }
         return true;
     }
-    if (key == "identity_after_restart") {
-        build.config.identity_after_restart.reset();
-        if (entry.items.size() == 1 && entry.items[0] == "none")
-            return true;
-        uint32_t identity;
-        if (!value.get(identity))
-            return false;
-        build.config.identity_after_restart = identity;
-        return true;
-    }
+    if (key == "identity_after_restart")
+        return optional_word(entry, value, build.config.identity_after_restart);
     if (key == "version_reply") {
         // Bytes as given (hex: for binary), none left out: a reply need not
         // hold a single zero byte.
@@ -259,17 +258,8 @@ bool Applier::bridge_entry(BridgeBuild& build, const Entry& entry, std::string& 
         build.config.version_reply.assign(text.begin(), text.end());
         return true;
     }
-    if (key == "max_transfer_reply") {
-        if (entry.items.size() == 1 && entry.items[0] == "none") {
-            build.config.max_transfer_reply.reset();
-            return true;
-        }
-        uint32_t reply;
-        if (!value.get(reply))
-            return false;
-        build.config.max_transfer_reply = reply;
-        return true;
-    }
+    if (key == "max_transfer_reply")
+        return optional_word(entry, value, build.config.max_transfer_reply);
     if (key == "boot_seconds") {
         if (!value.get(text))
             return false;
@@ -306,7 +296,7 @@ void Applier::start_bridge(BridgeBuild& build, const std::string& name) {
     state.restart_count = int(build.restart_count);
     state.next_return_path = size_t(build.next_return_path);
     if (!build.firmware.empty()) {
-        bridge.install_image(make_image(build.recipe));
+        bridge.install_image(imagemaker::build_image(build.recipe));
     } else {
         state.boot();
     }

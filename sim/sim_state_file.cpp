@@ -184,23 +184,20 @@ void render_fault(std::ostream& out, const ActiveFault& active) {
 bool read_text_file(const std::string& path, uintmax_t limit, std::string& text,
                     std::string& error) {
     uint64_t size = 0;
-    File file(open_regular_file(path.c_str(), "rb", &size));
-    if (!file) {
-        error = path + ": cannot read the file (missing, or not a regular file)";
-        return false;
+    switch (read_whole_file(path, limit, text, &size)) {
+        case WholeFile::kRead:
+            return true;
+        case WholeFile::kNotOpened:
+            error = path + ": cannot read the file (missing, or not a regular file)";
+            return false;
+        case WholeFile::kTooLarge:
+            error = path + ": the file is too large (" + std::to_string(size) + " bytes; at most " +
+                    std::to_string(limit) + ")";
+            return false;
+        default:
+            error = path + ": cannot read the file";
+            return false;
     }
-    if (size > limit) {
-        error = path + ": the file is too large (" + std::to_string(size) + " bytes; at most " +
-                std::to_string(limit) + ")";
-        return false;
-    }
-    text.resize(size_t(size));
-    if (std::fread(text.data(), 1, text.size(), file.get()) != text.size() ||
-        std::fgetc(file.get()) != EOF) {
-        error = path + ": cannot read the file";
-        return false;
-    }
-    return true;
 }
 
 bool load_into(World& world, const std::string& path, const std::string& base, bool state_file,

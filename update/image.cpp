@@ -52,22 +52,20 @@ constexpr VariantRow VARIANT_TABLE[] = {
     {0xA0030001, 0xA0030001, 22, false, 0},
 };
 
-bool is_first_generation(uint32_t chip_id) {
+}  // namespace
+
+bool fw_takes_rescue_format(uint32_t chip_id) {
     return chip_id >= 0xA0010001 && chip_id <= 0xA0010003;
 }
 
-bool slot_rule_met(const ImageHeader& header, uint32_t chip_id, bool rescue_slot) {
+bool fw_slot_rule_met(const ImageHeader& header, uint32_t chip_id, bool rescue_slot) {
     if (!rescue_slot) {
         return header.signature == MODE_MAIN && header.image_type != IMAGE_TYPE_RESCUE_IN_MAIN;
     }
-    // The first chips keep a rescue format of their own; every later chip
-    // takes a main-format image marked as rescue.
-    if (is_first_generation(chip_id))
+    if (fw_takes_rescue_format(chip_id))
         return header.signature == MODE_RESCUE;
     return header.signature == MODE_MAIN && header.image_type == IMAGE_TYPE_RESCUE_IN_MAIN;
 }
-
-}  // namespace
 
 int fw_read_header(const char* path, uint8_t* header) {
     if (path == nullptr)
@@ -178,7 +176,7 @@ int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot, Val
     int expected = fw_expected_variant(chip.chip_id, chip.chip_rev);
     if (expected < 0 || header.chip_variant != expected)
         return -1;
-    if (!slot_rule_met(header, chip.chip_id, rescue_slot))
+    if (!fw_slot_rule_met(header, chip.chip_id, rescue_slot))
         return -1;
     if (kept) {
         std::memcpy(kept->header, bytes, IMAGE_HEADER_SIZE);

@@ -36,6 +36,14 @@ int fw_check_image(DeviceHandle* handle, const char* path, bool rescue_slot,
 // The chip variant an image must carry for chip_id and chip_rev; -1 for none.
 int fw_expected_variant(uint32_t chip_id, uint32_t chip_rev);
 
+// Whether the chip takes its rescue image in a format of its own (signature
+// MODE_RESCUE): the first chips do; every later chip takes a main-format
+// image marked IMAGE_TYPE_RESCUE_IN_MAIN.
+bool fw_takes_rescue_format(uint32_t chip_id);
+// Whether an image with this header may fill the chip's rescue slot
+// (rescue_slot true) or its main slot, by signature and image type alone.
+bool fw_slot_rule_met(const ImageHeader& header, uint32_t chip_id, bool rescue_slot);
+
 // Whether a header fits the layout the download walks: lead_offset 0,
 // body_offset equal to lead_length, lead_length and the body length multiples
 // of 4096, a file at least as long as its lead region, both regions inside

@@ -27,6 +27,29 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // when given, receives the file's size.
 File open_regular_file(const char* path, const char* mode, uint64_t* size = nullptr);
 
+// Reads a whole regular file of at most `limit` bytes into `bytes` (a
+// std::string or a std::vector<uint8_t>), the size checked before the read.
+// The result names the step that failed, so each program words its own
+// message; `size`, when given, receives the file's size once it is opened.
+enum class WholeFile { kRead, kNotOpened, kTooLarge, kChanged };
+template <class Bytes>
+WholeFile read_whole_file(const std::string& path, uint64_t limit, Bytes& bytes,
+                          uint64_t* size = nullptr) {
+    uint64_t file_size = 0;
+    File file(open_regular_file(path.c_str(), "rb", &file_size));
+    if (!file)
+        return WholeFile::kNotOpened;
+    if (size)
+        *size = file_size;
+    if (file_size > limit)
+        return WholeFile::kTooLarge;
+    bytes.resize(size_t(file_size));
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
+        std::fgetc(file.get()) != EOF)
+        return WholeFile::kChanged;
+    return WholeFile::kRead;
+}
+
 // A path the program holds as narrow text (its arguments, what the A functions
 // give) as std::filesystem sees it, and back. On Windows narrow text is in the
 // process's ANSI code page (UTF-8 under the programs' manifest), which the

@@ -31,9 +31,9 @@ TEST(SimFiles, StateFileRoundTripsTheWholePlatform) {
     config.max_transfer_reply.reset();
     sim::Bridge& bridge = sim.add_bridge(config);
     bridge.set_parameter_area(std::vector<uint8_t>(2048, 0x5C));
-    sim::ImageRecipe recipe;
+    sim::ImageRecipe recipe = sim::SIM_IMAGE_RECIPE;
     recipe.version = {3, 1, 4, 0, 20240229};
-    bridge.install_image(sim::make_image(recipe));
+    bridge.install_image(imagemaker::build_image(recipe));
     BridgeConfig other = bridge_at("other", DRIVE2);
     other.drive.reset();
     sim.add_bridge(other);
@@ -217,10 +217,10 @@ TEST(SimFiles, DescriptionSetsUpDevicesThatMisbehave) {
 
 TEST(SimFiles, DescriptionBuildsBridgesDisksAndFaults) {
     TempDir dir;
-    sim::ImageRecipe recipe;
+    sim::ImageRecipe recipe = sim::SIM_IMAGE_RECIPE;
     recipe.signature = MODE_RESCUE;
     recipe.version = {0, 9, 0, 0, 20230505};
-    dir.write("rescue.bin", sim::make_image(recipe));
+    dir.write("rescue.bin", imagemaker::build_image(recipe));
     std::string path = dir.write("bridges.txt", R"(# two bridges and a stick
 [platform]
 elevated = no

@@ -62,11 +62,11 @@ TEST(SimFlash, BootRulePicksTheFirmwareFromTheHeaderBlock) {
         SCOPED_TRACE(c.name);
         SimPlatform sim;
         sim::Bridge& bridge = sim.add_bridge({});
-        ImageRecipe recipe;
+        ImageRecipe recipe = sim::SIM_IMAGE_RECIPE;
         recipe.signature = c.signature;
         recipe.image_type = c.image_type;
         recipe.version = {4, 5, 6, 0, 20240131};
-        std::vector<uint8_t> image = sim::make_image(recipe);
+        std::vector<uint8_t> image = imagemaker::build_image(recipe);
         image[image.size() - 100] ^= c.damage == 1;
         if (c.damage != 2)
             bridge.install_image(image);
@@ -89,15 +89,15 @@ TEST(SimFlash, InstallKeepsTheParameterHalfAndVersionFollowsOnlyARestart) {
     sim::Bridge& bridge = sim.add_bridge({});
     std::vector<uint8_t> parameters(2048, 0x3C);
     bridge.set_parameter_area(parameters);
-    ImageRecipe recipe;
+    ImageRecipe recipe = sim::SIM_IMAGE_RECIPE;
     recipe.version = {1, 0, 0, 0, 20230101};
-    bridge.install_image(sim::make_image(recipe));
+    bridge.install_image(imagemaker::build_image(recipe));
     EXPECT_EQ(bridge.parameter_area(), parameters);
     EXPECT_EQ(bridge.mode_reply(), 1);
 
     // New flash contents do not change what runs until the bridge boots.
     recipe.version = {2, 0, 0, 0, 20240101};
-    std::vector<uint8_t> image = sim::make_image(recipe);
+    std::vector<uint8_t> image = imagemaker::build_image(recipe);
     image.resize(2048);
     bridge.write_flash(HEADER_BLOCK_ADDRESS, image);
     EXPECT_EQ(bridge.running_version().major, 1u);
@@ -111,7 +111,7 @@ TEST(SimFlash, InstallKeepsTheParameterHalfAndVersionFollowsOnlyARestart) {
 TEST(SimFlash, PayloadMapsThroughBothRegions) {
     SimPlatform sim;
     sim::Bridge& bridge = sim.add_bridge({});
-    std::vector<uint8_t> image = sim::make_image({});
+    std::vector<uint8_t> image = imagemaker::build_image(sim::SIM_IMAGE_RECIPE);
     ImageHeader header = image_header_from_bytes(image.data());
     header.payload_offset = 100;
     header.payload_length = uint32_t(image.size()) - 100;

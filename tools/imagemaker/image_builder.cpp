@@ -6,55 +6,19 @@
 
 #include "tools/outfile/replace_file.h"
 #include "update/image.h"
-#include "vtx/bytes.h"
 #include "vtx/file.h"
 #include "vtx/record_writers.h"
 
 namespace vtx::imagemaker {
 
-namespace {
-
-// Lead region and body come from different streams of the same seed, so two
-// images with different seeds differ everywhere.
-constexpr uint32_t FILLER_STREAM = 0x9E3779B9;
-
-void put_version(uint8_t* header, const FirmwareVersion& version) {
-    firmware_version_to_bytes(version, header + HEADER_VERSION_OFFSET);
-}
-
-}  // namespace
-
-// The lead region (header, then filler) followed by the body; the header
-// describes exactly that file.
 std::vector<uint8_t> build_image_with_lead(const ImageRecipe& recipe, uint32_t lead_length) {
-    lead_length = std::max(lead_length, IMAGE_HEADER_SIZE);
-    std::vector<uint8_t> file = pseudo_random_bytes(recipe.seed ^ FILLER_STREAM, lead_length);
-    std::vector<uint8_t> body = pseudo_random_bytes(recipe.seed, recipe.body_size);
-    file.insert(file.end(), body.begin(), body.end());
-    std::fill(file.begin(), file.begin() + IMAGE_HEADER_SIZE, uint8_t(0));
-
-    ImageHeader header;
-    header.signature = recipe.signature;
-    header.image_type = recipe.image_type;
-    header.chip_variant = recipe.chip_variant;
-    header.payload_offset = lead_length;
-    header.payload_length = recipe.body_size;
-    header.body_offset = lead_length;
-    header.body_address = recipe.body_address;
-    header.lead_offset = 0;
-    header.lead_address = recipe.lead_address;
-    header.lead_length = lead_length;
-    put_version(file.data(), recipe.version);
-    set_image_header(file, header, true);
-    return file;
+    ImageRecipe with_lead = recipe;
+    with_lead.lead_length = lead_length;
+    return build_image(with_lead);
 }
 
 int variant_for_chip(uint32_t chip_id, uint32_t chip_rev) {
     return fw_expected_variant(chip_id, chip_rev);
-}
-
-bool chip_takes_rescue_format(uint32_t chip_id) {
-    return chip_id >= 0xA0010001 && chip_id <= 0xA0010003;
 }
 
 bool variant_takes_rescue_format(uint8_t chip_variant) {
@@ -89,47 +53,13 @@ ImageRecipe rescue_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev) {
     int variant = variant_for_chip(chip_id, chip_rev);
     ImageRecipe recipe = rescue_recipe(uint8_t(variant < 0 ? 0 : variant));
     // The chip id, not the variant, decides the rescue format.
-    recipe.signature = chip_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
-    recipe.image_type = chip_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
+    recipe.signature = fw_takes_rescue_format(chip_id) ? MODE_RESCUE : MODE_MAIN;
+    recipe.image_type = fw_takes_rescue_format(chip_id) ? 0 : IMAGE_TYPE_RESCUE_IN_MAIN;
     return recipe;
 }
 
 std::vector<uint8_t> build_firmware_image(const ImageRecipe& recipe) {
-    return build_image_with_lead(recipe, LEAD_LENGTH);
-}
-
-ImageHeader image_header_of(const std::vector<uint8_t>& file) {
-    if (file.size() < IMAGE_HEADER_SIZE)
-        return {};
-    return image_header_from_bytes(file.data());
-}
-
-uint32_t payload_crc_of(const std::vector<uint8_t>& file, const ImageHeader& header) {
-    uint64_t start = header.payload_offset;
-    if (start + header.payload_length > file.size())
-        return 0;
-    return crc32_update(0, file.data() + start, header.payload_length);
-}
-
-void set_image_header(std::vector<uint8_t>& file, const ImageHeader& header, bool recompute_crc) {
-    if (file.size() < IMAGE_HEADER_SIZE)
-        return;
-    ImageHeader fields = header;
-    if (recompute_crc)
-        fields.payload_crc = payload_crc_of(file, fields);
-    image_header_to_bytes(fields, file.data());
-}
-
-std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length) {
-    std::vector<uint8_t> bytes(length);
-    uint32_t state = seed == 0 ? 1 : seed;
-    for (size_t i = 0; i < length; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = uint8_t(state >> 24);
-    }
-    return bytes;
+    return build_image(recipe);
 }
 
 std::vector<uint8_t> build_led_image(const LedRecipe& recipe) {
@@ -158,23 +88,20 @@ bool write_binary_file(const std::string& path, const std::vector<uint8_t>& byte
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes, uint64_t limit,
                       std::string& error) {
     uint64_t size = 0;
-    File file(open_regular_file(path.c_str(), "rb", &size));
-    if (!file) {
-        error = "cannot read " + path + " (missing, or not a regular file)";
-        return false;
+    switch (read_whole_file(path, limit, bytes, &size)) {
+        case WholeFile::kRead:
+            return true;
+        case WholeFile::kNotOpened:
+            error = "cannot read " + path + " (missing, or not a regular file)";
+            return false;
+        case WholeFile::kTooLarge:
+            error = path + ": " + std::to_string(size) + " bytes, more than the " +
+                    std::to_string(limit) + " this kind of file holds";
+            return false;
+        default:
+            error = "cannot read " + path + " (it changed while read)";
+            return false;
     }
-    if (size > limit) {
-        error = path + ": " + std::to_string(size) + " bytes, more than the " +
-                std::to_string(limit) + " this kind of file holds";
-        return false;
-    }
-    bytes.resize(size_t(size));
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::fgetc(file.get()) != EOF) {
-        error = "cannot read " + path + " (it changed while read)";
-        return false;
-    }
-    return true;
 }
 
 bool read_binary_file(const std::string& path, std::vector<uint8_t>& bytes) {

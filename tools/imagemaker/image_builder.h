@@ -1,52 +1,23 @@
-// Builds image files in memory: firmware and rescue images in either format,
-// LED images, deliberately damaged variants of both, and parameter areas. The
-// vtx_imagemaker program writes what these build; tests build their images
-// with the same functions, so a test image and a shipped one are made alike.
+// Builds image files in memory: firmware and rescue images in either format
+// (through build_image), LED images, deliberately damaged variants of both,
+// and parameter areas. The vtx_imagemaker program writes what these build;
+// tests build their images with the same functions, so a test image and a
+// shipped one are made alike.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tools/imagemaker/image_file.h"
 #include "vtx/records.h"
 
 namespace vtx::imagemaker {
 
-// Flash map of the images this tool makes. The lead region always lands on
-// the header block; the two bodies and the LED image sit apart so that no
-// image overwrites another.
-constexpr uint32_t MAIN_BODY_ADDRESS = 0x8C010000;    // up to 0x8C1FFFFF
-constexpr uint32_t RESCUE_BODY_ADDRESS = 0x8C200000;  // up to 0x8C2FFFFF
-constexpr uint32_t LED_IMAGE_ADDRESS = 0x8C300000;    // up to 0x8C30FFFF
-constexpr uint32_t MAIN_BODY_LIMIT = RESCUE_BODY_ADDRESS - MAIN_BODY_ADDRESS;
-constexpr uint32_t RESCUE_BODY_LIMIT = LED_IMAGE_ADDRESS - RESCUE_BODY_ADDRESS;
-
-constexpr uint32_t LEAD_LENGTH = 4096;  // 2048-byte header + 2048 filler bytes
-constexpr uint32_t DEFAULT_BODY_SIZE = 65536;
-constexpr uint32_t DEFAULT_LED_SIZE = 5000;
-
-// Header bytes 64 to 83: five little-endian words (major, minor, patch,
-// spare, build date) that the running firmware reports as its version.
-constexpr uint32_t HEADER_VERSION_OFFSET = 64;
-
-// What goes into a firmware or rescue image.
-struct ImageRecipe {
-    uint32_t signature = MODE_MAIN;  // MODE_RESCUE: rescue image in rescue format
-    uint8_t image_type = 0;          // IMAGE_TYPE_RESCUE_IN_MAIN: rescue image in main format
-    uint8_t chip_variant = 13;
-    FirmwareVersion version{1, 0, 0, 0, 20240101};
-    uint32_t body_size = DEFAULT_BODY_SIZE;  // a multiple of 4096, 0 allowed
-    uint32_t body_address = MAIN_BODY_ADDRESS;
-    uint32_t lead_address = HEADER_BLOCK_ADDRESS;
-    uint32_t seed = 1;  // pseudo-random body and filler content
-};
-
 // The variant a chip expects (as fw_expected_variant), -1 for none.
 int variant_for_chip(uint32_t chip_id, uint32_t chip_rev);
-// Whether a chip takes its rescue image in rescue format (signature
-// MODE_RESCUE) rather than in main format marked IMAGE_TYPE_RESCUE_IN_MAIN.
-bool chip_takes_rescue_format(uint32_t chip_id);
-// The same, by the variant the images carry (2 and 3).
+// Whether images of the variant (2 and 3, the first chips') carry the rescue
+// image in rescue format, as fw_takes_rescue_format says by chip id.
 bool variant_takes_rescue_format(uint8_t chip_variant);
 
 // A main image for the variant, body at MAIN_BODY_ADDRESS.
@@ -61,25 +32,12 @@ ImageRecipe rescue_recipe(uint8_t chip_variant,
 ImageRecipe firmware_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev);
 ImageRecipe rescue_recipe_for_chip(uint32_t chip_id, uint32_t chip_rev);
 
-// The image file: lead region (header, then filler) followed by the body;
-// lead_offset 0, body_offset = lead_length = 4096, payload = body, with its
-// CRC-32.
+// The image file, as build_image makes it.
 std::vector<uint8_t> build_firmware_image(const ImageRecipe& recipe);
 // The same with a lead region of `lead_length` bytes (body_offset and
 // payload_offset follow it; at least 2048); lengths that are not multiples of 4096 make an
 // image the update refuses.
 std::vector<uint8_t> build_image_with_lead(const ImageRecipe& recipe, uint32_t lead_length);
-
-// The interpreted header fields of an image file (at least 2048 bytes).
-ImageHeader image_header_of(const std::vector<uint8_t>& file);
-// Rewrites the interpreted header fields, leaving the other header bytes as
-// they are; with `recompute_crc` the payload CRC follows the new payload
-// range (0 when the range does not lie inside the file).
-void set_image_header(std::vector<uint8_t>& file, const ImageHeader& header,
-                      bool recompute_crc = true);
-// CRC-32 of the payload range a header names, as the reader computes it; 0
-// when the range does not lie inside the file.
-uint32_t payload_crc_of(const std::vector<uint8_t>& file, const ImageHeader& header);
 
 // Damaged images. Each kind breaks one thing and keeps the rest valid (CRC
 // included, unless the CRC is the damage).
@@ -97,11 +55,14 @@ enum class ImageDamage {
     kNegativePayloadOffset,  // payload_offset 0x80000000
     kPayloadPastEnd,         // payload_offset beyond the end of the file
 };
-struct ImageDamageName {
-    ImageDamage kind;
+// A kind of damage with its command-line name and a one-line description.
+template <class Kind>
+struct DamageName {
+    Kind kind;
     const char* name;
     const char* what;
 };
+using ImageDamageName = DamageName<ImageDamage>;
 // Every kind with its command-line name and a one-line description.
 const std::vector<ImageDamageName>& image_damage_kinds();
 std::vector<uint8_t> build_damaged_image(const ImageRecipe& recipe, ImageDamage damage);
@@ -122,11 +83,7 @@ enum class LedDamage {
     kShortFile,           // 40 bytes
     kReachesHeaderBlock,  // target range covers 0x8C004000
 };
-struct LedDamageName {
-    LedDamage kind;
-    const char* name;
-    const char* what;
-};
+using LedDamageName = DamageName<LedDamage>;
 const std::vector<LedDamageName>& led_damage_kinds();
 std::vector<uint8_t> build_damaged_led_image(const LedRecipe& recipe, LedDamage damage);
 
@@ -138,10 +95,6 @@ int build_parameter_area(const std::string& cfg_path, std::vector<uint8_t>& area
 // whose upper half is the area). 0, or -1 with the reason in `error`; `text`
 // then holds the records decoded before the fault.
 int format_parameter_area(const std::vector<uint8_t>& area, std::string& text, std::string& error);
-
-// Deterministic filler: `length` bytes from a xorshift generator seeded with
-// `seed` (0 is taken as 1).
-std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t length);
 
 // Whole-file helpers; false when the file cannot be written or read. A file
 // is written beside its old self and renamed over it (outfile::replace_file),
