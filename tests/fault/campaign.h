@@ -119,7 +119,9 @@ void attach_twin(sim::SimPlatform& sim, uint32_t chip_id, bool rescue_firmware);
 // VTX_FAULT_CAMPAIGN=full asks for every point instead of a sample.
 bool full_campaign();
 
-// A run from `state_in` whose files go into `work`, its commands traced.
+// The `run`-th run from `state_in`, whose files go into `work`; the traced
+// one also writes its commands there.
+RunPlan run_plan(const std::string& state_in, const TempDir& work, int run);
 RunPlan traced_run(const std::string& state_in, const TempDir& work);
 RunRecord run_tool_in_child(const UpdateSet& set, const RunPlan& plan);
 std::vector<TraceLine> read_trace(const std::string& path);

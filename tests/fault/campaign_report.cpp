@@ -64,21 +64,13 @@ std::string cell(long value) {
 }  // namespace
 
 const char* fault_name(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::kNone:
-            return "none";
-        case FaultKind::kPowerLossAfter:
-            return "power loss after command";
-        case FaultKind::kPowerLossInWrite:
-            return "power loss inside a flash write";
-        case FaultKind::kCheckCondition:
-            return "CHECK CONDITION";
-        case FaultKind::kPlatformError:
-            return "platform error (time-out)";
-        case FaultKind::kGeneralFailure:
-            return "general failure x5 (31)";
-    }
-    return "?";
+    const char* names[] = {"none",
+                           "power loss after command",
+                           "power loss inside a flash write",
+                           "CHECK CONDITION",
+                           "platform error (time-out)",
+                           "general failure x5 (31)"};
+    return names[int(kind)];
 }
 
 bool is_power_loss(FaultKind kind) {

@@ -173,11 +173,16 @@ bool on_new_firmware(const UpdateSet& set, const BridgeView& view) {
 
 }  // namespace
 
-RunPlan traced_run(const std::string& state_in, const TempDir& work) {
+RunPlan run_plan(const std::string& state_in, const TempDir& work, int run) {
     RunPlan plan;
     plan.state_in = state_in;
-    plan.state_out = work.file("after.state");
+    plan.state_out = work.file("state" + std::to_string(run));
     plan.work_dir = work.path().string();
+    return plan;
+}
+
+RunPlan traced_run(const std::string& state_in, const TempDir& work) {
+    RunPlan plan = run_plan(state_in, work, 0);
     plan.trace_out = work.file("run.trace");
     return plan;
 }
@@ -231,10 +236,7 @@ PointResult run_point(const UpdateSet& set, const FaultPoint& point, long window
     TempDir work;
     std::string state = set.base_state;
     for (int run = 0; run <= MAX_RERUNS; ++run) {
-        RunPlan plan;
-        plan.state_in = state;
-        plan.state_out = work.file("state" + std::to_string(run));
-        plan.work_dir = work.path().string();
+        RunPlan plan = run_plan(state, work, run);
         if (run == 0)
             plan.fault = point;
         RunRecord record = run_tool_in_child(set, plan);
