@@ -74,6 +74,7 @@ struct TraceLine {
     uint32_t address = 0;  // flash data writes: the address set before them
     uint32_t length = 0;
     bool new_header = false;  // a header-block write that carries the new image header
+    bool is(uint8_t op, uint8_t sub) const { return opcode == op && sub_command == sub; }
 };
 
 // The bridge as a run left it: what it runs now (after power-on when the

@@ -13,10 +13,6 @@ namespace {
 constexpr FaultKind COMMAND_KINDS[] = {FaultKind::kPowerLossAfter, FaultKind::kCheckCondition,
                                        FaultKind::kPlatformError, FaultKind::kGeneralFailure};
 
-bool is_data_write(const TraceLine& line) {
-    return line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_FLASH_DATA_WRITE;
-}
-
 // The commands a sample never leaves out: every flash write and the command
 // on each side of it, every restart, and the last command of the run.
 std::set<long> key_commands(const std::vector<TraceLine>& reference) {
@@ -100,7 +96,7 @@ std::vector<FaultPoint> campaign_points(const std::vector<TraceLine>& reference,
         ++phase;
     }
     for (const TraceLine& line : reference) {
-        if (!is_data_write(line))
+        if (!line.is(OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE))
             continue;
         for (uint32_t prefix : prefixes(line, full))
             points.push_back({FaultKind::kPowerLossInWrite, line.index, prefix});

@@ -107,11 +107,7 @@ int child_run(const UpdateSet& set, const RunPlan& plan) {
     sim.clear_trace();
     platform_install(&sim);
 
-    std::vector<std::string> args = plan.args.empty() ? set.args() : plan.args;
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    Args args(plan.args.empty() ? set.args() : plan.args);
     // The standard streams themselves go to the files, so that what the tool
     // writes past its console (the image reader's "fseek()" report) lands
     // where a user would see it.
@@ -119,7 +115,7 @@ int child_run(const UpdateSet& set, const RunPlan& plan) {
         !std::freopen((plan.work_dir + "/err.txt").c_str(), "w", stderr) ||
         !std::freopen("/dev/null", "r", stdin))
         return CHILD_LOAD_FAILED;
-    int code = vtx_main(int(args.size()), argv.data(), Console{stdout, stderr, stdin});
+    int code = vtx_main(args.argc(), args.argv(), Console{stdout, stderr, stdin});
     std::fflush(stdout);
     std::fflush(stderr);
     platform_install(nullptr);

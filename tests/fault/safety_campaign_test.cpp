@@ -145,7 +145,7 @@ std::vector<SafetyPoint> safety_points(const std::vector<TraceLine>& reference, 
     std::vector<SafetyPoint> points;
     std::set<long> restarts;
     for (const TraceLine& line : reference) {
-        if (line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_RESTART)
+        if (line.is(OP_VENDOR_WRITE, SUB_RESTART))
             restarts.insert(line.index);
     }
     for (Change change : {Change::kBinReplaced, Change::kBinChanged, Change::kRescueReplaced,
@@ -154,9 +154,8 @@ std::vector<SafetyPoint> safety_points(const std::vector<TraceLine>& reference, 
         // restart and every fourth command between; the sample takes every
         // eighth command and the one before each restart.
         for (const TraceLine& line : reference) {
-            const bool boundary =
-                line.index % 4 == 0 || restarts.count(line.index) ||
-                (line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_SET_FLASH_ADDRESS);
+            const bool boundary = line.index % 4 == 0 || restarts.count(line.index) ||
+                                  line.is(OP_VENDOR_WRITE, SUB_SET_FLASH_ADDRESS);
             if (full ? boundary : line.index % 8 == 0 || restarts.count(line.index + 1))
                 points.push_back({change, line.index});
         }
