@@ -1,5 +1,5 @@
 // What the front end's tests share: a run of a front-end step with captured
-// streams, and argument vectors built from strings.
+// streams, and the texts it prints.
 #pragma once
 
 #include <string>
@@ -9,22 +9,6 @@
 #include "tests/support/support.h"
 
 namespace vtx::test {
-
-// An argument vector that lives as long as the object.
-class Args {
-  public:
-    explicit Args(std::vector<std::string> args) : args_(std::move(args)) {
-        for (std::string& arg : args_)
-            pointers_.push_back(arg.data());
-        pointers_.push_back(nullptr);
-    }
-    int argc() const { return int(args_.size()); }
-    char** argv() { return pointers_.data(); }
-
-  private:
-    std::vector<std::string> args_;
-    std::vector<char*> pointers_;
-};
 
 // Standard output, standard error and an empty standard input, captured.
 struct CapturedConsole {

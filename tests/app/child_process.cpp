@@ -82,12 +82,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
                       const std::string& work_dir) {
     ChildResult result;
     std::string out_path = work_dir + "/child.out", err_path = work_dir + "/child.err";
-    std::vector<std::string> all{program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    Args argv({program}, args);
 
     pid_t child = fork();
     if (child == 0) {
@@ -97,7 +92,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        execv(program.c_str(), argv.data());
+        execv(program.c_str(), argv.argv());
         _exit(127);
     }
     int status = 0;

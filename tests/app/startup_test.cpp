@@ -57,14 +57,8 @@ TEST(ExpectedVersion, ComesFromTheFirstUnderscoreVOfTheFileName) {
 }
 
 std::string banner(const std::string& bin, const std::string& led = "(none)") {
-    return "[INFO] vtx_fwupdate v1.0.0.60820 - Firmware Update Tool\n"
-           "[INFO] Bin:      " +
-           bin +
-           "\n"
-           "[INFO] Rescue:   r.bin\n"
-           "[INFO] Config:   p.cfg\n"
-           "[INFO] LED:      " +
-           led + "\n";
+    return "[INFO] vtx_fwupdate v1.0.0.60820 - Firmware Update Tool\n[INFO] Bin:      " + bin +
+           "\n[INFO] Rescue:   r.bin\n[INFO] Config:   p.cfg\n[INFO] LED:      " + led + "\n";
 }
 
 struct StartCase {
@@ -82,53 +76,30 @@ struct StartCase {
 // A bridge is attached in every case: the start must not reach for it.
 TEST(AppStart, EndsEachPathWithItsMessagesAndExitCodeBeforeAnyDevice) {
     const std::string ok_bin = "C:\\fw\\fw_v1.2.3.061524.bin";
+    auto files = [](const std::string& bin, std::vector<std::string> more) {
+        std::vector<std::string> args = {"vtx", bin, "r.bin", "p.cfg"};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    const std::string relaunching = "[INFO] Not running as administrator, re-launching...\n";
+    const std::string admin = "[INFO] Running as administrator\n";
+    const std::string no_sudo = "sudo: No such file or directory";
     const StartCase cases[] = {
         {"usage", {"C:\\t\\vtx.exe", "a", "b"}, true, false, 1, "", usage_text("vtx.exe")},
-        {"not elevated",
-         {"vtx", ok_bin, "r.bin", "p.cfg", "", "extra"},
-         false,
-         false,
-         0,
-         banner(ok_bin, "") + "[INFO] Not running as administrator, re-launching...\n",
-         ""},
-        {"not elevated, the elevated run fails",
-         {"vtx", ok_bin, "r.bin", "p.cfg"},
-         false,
-         false,
-         3,
-         banner(ok_bin) + "[INFO] Not running as administrator, re-launching...\n",
-         "",
-         3},
-        {"not elevated, no elevated instance starts",
-         {"vtx", ok_bin, "r.bin", "p.cfg"},
-         false,
-         false,
-         1,
-         banner(ok_bin) + "[INFO] Not running as administrator, re-launching...\n",
-         "[ERROR] Cannot start the elevated instance: sudo: No such file or directory\n",
-         -1,
-         "sudo: No such file or directory"},
-        {"no _v",
-         {"vtx", "fw.bin", "r.bin", "p.cfg"},
-         true,
-         false,
-         1,
-         banner("fw.bin") + "[INFO] Running as administrator\n",
+        {"not elevated", files(ok_bin, {"", "extra"}), false, false, 0,
+         banner(ok_bin, "") + relaunching, ""},
+        {"not elevated, the elevated run fails", files(ok_bin, {}), false, false, 3,
+         banner(ok_bin) + relaunching, "", 3},
+        {"not elevated, no elevated instance starts", files(ok_bin, {}), false, false, 1,
+         banner(ok_bin) + relaunching,
+         "[ERROR] Cannot start the elevated instance: " + no_sudo + "\n", -1, no_sudo.c_str()},
+        {"no _v", files("fw.bin", {}), true, false, 1, banner("fw.bin") + admin,
          "[ERROR] Cannot find '_v' in filename: fw.bin\n"},
-        {"bad version",
-         {"vtx", "fw_v1.x.bin", "r.bin", "p.cfg"},
-         true,
-         false,
-         1,
-         banner("fw_v1.x.bin") + "[INFO] Running as administrator\n",
+        {"bad version", files("fw_v1.x.bin", {}), true, false, 1, banner("fw_v1.x.bin") + admin,
          "[ERROR] Cannot parse version from: 1.x.bin\n"},
-        {"expected version",
-         {"vtx", ok_bin, "r.bin", "p.cfg", "led.bin"},
-         true,
-         true,
-         0,
-         banner(ok_bin, "led.bin") + "[INFO] Running as administrator\n"
-                                     "[INFO] Expected FW version: 1.2.3, build date: 061524\n",
+        {"expected version", files(ok_bin, {"led.bin"}), true, true, 0,
+         banner(ok_bin, "led.bin") + admin +
+             "[INFO] Expected FW version: 1.2.3, build date: 061524\n",
          ""},
     };
     // The whole program ends the same way, and waits for no key: what it

@@ -9,14 +9,11 @@ namespace {
 using Args = std::vector<std::string>;
 
 // What the parser read, in one line: command [operands] and the options set.
-std::string read_as(Args args) {
-    args.insert(args.begin(), "vtx_bridge");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
+std::string read_as(const Args& args) {
+    test::Args argv({"vtx_bridge"}, args);
     companion::Invocation in;
     std::string error;
-    if (companion::parse_invocation(int(argv.size()), argv.data(), in, error) != 0)
+    if (companion::parse_invocation(argv.argc(), argv.argv(), in, error) != 0)
         return "usage: " + error;
     std::string text = in.command + " [";
     for (size_t i = 0; i < in.operands.size(); ++i)

@@ -9,16 +9,11 @@
 namespace vtx::test {
 
 BridgeRun run_bridge(const std::vector<std::string>& args) {
-    std::vector<std::string> words = {"vtx_bridge"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    Args argv({"vtx_bridge"}, args);
     CapturedStream out;
     CapturedStream err;
     BridgeRun run;
-    run.code = companion::bridge_main(int(words.size()), argv.data(), out.get(), err.get());
+    run.code = companion::bridge_main(argv.argc(), argv.argv(), out.get(), err.get());
     run.out = out.text();
     run.err = err.text();
     return run;

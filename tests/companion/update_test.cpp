@@ -37,13 +37,9 @@ struct Files {
 
 // Fails `count` commands (-1: all) of this kind after `skip` of them pass.
 sim::CommandFault failing(const char* bridge, int opcode, int sub_command, long skip, long count) {
-    sim::CommandFault fault;
+    sim::CommandFault fault = test::failing(opcode, sub_command, skip, count);
     fault.device = bridge;
-    fault.opcode = opcode;
-    fault.sub_command = sub_command;
-    fault.skip = skip;
-    fault.count = count;
-    fault.scsi_status = 2;
+    fault.sense_key = fault.asc = 0;  // a CHECK CONDITION without sense
     return fault;
 }
 

@@ -65,13 +65,9 @@ sim::Bridge& add_sample_bridge(sim::SimPlatform& sim, const FirmwareVersion& ver
 ToolRun run_tool(const std::vector<std::string>& args, const std::string& input) {
     CapturedStream out, err;
     InputStream in(input);
-    std::vector<std::string> owned = args;
-    std::vector<char*> argv;
-    for (std::string& arg : owned)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    Args argv(args);
     ToolRun run;
-    run.code = vtx_main(int(owned.size()), argv.data(), Console{out.get(), err.get(), in.get()});
+    run.code = vtx_main(argv.argc(), argv.argv(), Console{out.get(), err.get(), in.get()});
     run.out = out.text();
     run.err = err.text();
     for (int c; (c = std::fgetc(in.get())) != EOF;)

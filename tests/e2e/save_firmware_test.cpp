@@ -10,14 +10,10 @@
 namespace vtx::test::e2e {
 namespace {
 
-int run_bridge(std::vector<std::string> args) {
-    args.insert(args.begin(), "vtx_bridge");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+int run_bridge(const std::vector<std::string>& args) {
+    Args argv({"vtx_bridge"}, args);
     CapturedStream out, err;
-    int code = companion::bridge_main(int(args.size()), argv.data(), out.get(), err.get());
+    int code = companion::bridge_main(argv.argc(), argv.argv(), out.get(), err.get());
     EXPECT_EQ(err.text(), "");
     return code;
 }

@@ -35,6 +35,12 @@ std::function<void(CountingSim&)> bridge_running(const FirmwareVersion& version)
     return [version](CountingSim& sim) { add_sample_bridge(sim, version); };
 }
 
+// A bridge on 1.2.3 whose path after each restart is PhysicalDrive5, then 7.
+void back_as_drive_7(CountingSim& sim) {
+    add_sample_bridge(sim, OLD).config().return_paths = {"\\\\.\\PhysicalDrive5",
+                                                         "\\\\.\\PhysicalDrive7"};
+}
+
 // The last command of the update itself: the scans of the reconnect wait
 // come a whole pause later.
 long last_update_command(const Trace& clean) {
@@ -54,6 +60,7 @@ const std::string UPDATED =
     "[INFO] Proceeding with firmware update...\n"
     "[INFO] Firmware update completed successfully.\n"
     "[INFO] Waiting for device to reconnect...\n";
+const std::string RECONNECTED = UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n";
 
 std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
     return {
@@ -127,8 +134,7 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
          [](CountingSim& sim, const Trace& clean) {
              sim.power_loss_after(last_index(clean, is_version_read) - 1);
          },
-         differs_lines() + UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n",
-         "[WARNING] Failed to open device after update.\n", 0},
+         differs_lines() + RECONNECTED, "[WARNING] Failed to open device after update.\n", 0},
         {"reconnected, the open fails",  // as a description sets it up
          bridge_running(OLD),
          [&files](CountingSim& sim, const Trace& clean) {
@@ -140,8 +146,7 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
                  sim, error))
                  << error;
          },
-         differs_lines() + UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n",
-         "[WARNING] Failed to open device after update.\n", 0},
+         differs_lines() + RECONNECTED, "[WARNING] Failed to open device after update.\n", 0},
         {"identity word changes with the restart into the rescue firmware",
          [](CountingSim& sim) {
              add_sample_bridge(sim, OLD).config().identity_after_restart = 0x0BADF00D;
@@ -162,7 +167,7 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
              "[INFO] Current FW version: 960051513.960051513.960051513, build date: 515100 "
              "(yyyymmdd: 960051513)\n"
              "[INFO] FW version differs: expected 1.2.4, current 960051513.960051513.960051513\n" +
-             UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n" +
+             RECONNECTED +
              "[INFO] New FW version: 960051513.960051513.960051513, build date: 960051513\n",
          "", 0},
         {"reconnected, version read fails", bridge_running(OLD),
@@ -171,14 +176,10 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
              fault.index = last_index(clean, is_version_read);
              sim.add_fault(fault);
          },
-         differs_lines() + UPDATED + "[INFO] Device reconnected: \\\\.\\PhysicalDrive1\n",
-         "[WARNING] Failed to read firmware version after update.\n", 1},
-        {"back under another path",
-         [](CountingSim& sim) {
-             add_sample_bridge(sim, OLD).config().return_paths = {"\\\\.\\PhysicalDrive5",
-                                                                  "\\\\.\\PhysicalDrive7"};
-         },
-         nullptr, differs_lines() + update_lines("\\\\.\\PhysicalDrive7"), "", 0, false,
+         differs_lines() + RECONNECTED, "[WARNING] Failed to read firmware version after update.\n",
+         1},
+        {"back under another path", back_as_drive_7, nullptr,
+         differs_lines() + update_lines("\\\\.\\PhysicalDrive7"), "", 0, false,
          [](CountingSim& sim, const Trace&) {
              auto reads = commands(sim, OP_VENDOR_READ, SUB_VERSION);
              ASSERT_FALSE(reads.empty());
@@ -186,11 +187,7 @@ std::vector<DeviceCase> device_cases(const UpdateFiles& files) {
          }},
         // Listed first on the bus, the other bridge is not the one the update
         // re-found: the report names ours and reads its new version.
-        {"another bridge with our identity word appears during the final restart",
-         [](CountingSim& sim) {
-             add_sample_bridge(sim, OLD).config().return_paths = {"\\\\.\\PhysicalDrive5",
-                                                                  "\\\\.\\PhysicalDrive7"};
-         },
+        {"another bridge with our identity word appears during the final restart", back_as_drive_7,
          [](CountingSim& sim, const Trace& clean) {
              const long restart = last_index(clean, [](const sim::TraceEntry& e) {
                  return e.cdb[0] == OP_VENDOR_WRITE && e.cdb[4] == SUB_RESTART;

@@ -74,6 +74,7 @@ struct TraceLine {
     uint32_t address = 0;  // flash data writes: the address set before them
     uint32_t length = 0;
     bool new_header = false;  // a header-block write that carries the new image header
+    bool is(uint8_t op, uint8_t sub) const { return opcode == op && sub_command == sub; }
 };
 
 // The bridge as a run left it: what it runs now (after power-on when the
@@ -119,7 +120,9 @@ void attach_twin(sim::SimPlatform& sim, uint32_t chip_id, bool rescue_firmware);
 // VTX_FAULT_CAMPAIGN=full asks for every point instead of a sample.
 bool full_campaign();
 
-// A run from `state_in` whose files go into `work`, its commands traced.
+// The `run`-th run from `state_in`, whose files go into `work`; the traced
+// one also writes its commands there.
+RunPlan run_plan(const std::string& state_in, const TempDir& work, int run);
 RunPlan traced_run(const std::string& state_in, const TempDir& work);
 RunRecord run_tool_in_child(const UpdateSet& set, const RunPlan& plan);
 std::vector<TraceLine> read_trace(const std::string& path);

@@ -13,10 +13,6 @@ namespace {
 constexpr FaultKind COMMAND_KINDS[] = {FaultKind::kPowerLossAfter, FaultKind::kCheckCondition,
                                        FaultKind::kPlatformError, FaultKind::kGeneralFailure};
 
-bool is_data_write(const TraceLine& line) {
-    return line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_FLASH_DATA_WRITE;
-}
-
 // The commands a sample never leaves out: every flash write and the command
 // on each side of it, every restart, and the last command of the run.
 std::set<long> key_commands(const std::vector<TraceLine>& reference) {
@@ -64,21 +60,13 @@ std::string cell(long value) {
 }  // namespace
 
 const char* fault_name(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::kNone:
-            return "none";
-        case FaultKind::kPowerLossAfter:
-            return "power loss after command";
-        case FaultKind::kPowerLossInWrite:
-            return "power loss inside a flash write";
-        case FaultKind::kCheckCondition:
-            return "CHECK CONDITION";
-        case FaultKind::kPlatformError:
-            return "platform error (time-out)";
-        case FaultKind::kGeneralFailure:
-            return "general failure x5 (31)";
-    }
-    return "?";
+    const char* names[] = {"none",
+                           "power loss after command",
+                           "power loss inside a flash write",
+                           "CHECK CONDITION",
+                           "platform error (time-out)",
+                           "general failure x5 (31)"};
+    return names[int(kind)];
 }
 
 bool is_power_loss(FaultKind kind) {
@@ -108,7 +96,7 @@ std::vector<FaultPoint> campaign_points(const std::vector<TraceLine>& reference,
         ++phase;
     }
     for (const TraceLine& line : reference) {
-        if (!is_data_write(line))
+        if (!line.is(OP_VENDOR_WRITE, SUB_FLASH_DATA_WRITE))
             continue;
         for (uint32_t prefix : prefixes(line, full))
             points.push_back({FaultKind::kPowerLossInWrite, line.index, prefix});

@@ -107,11 +107,7 @@ int child_run(const UpdateSet& set, const RunPlan& plan) {
     sim.clear_trace();
     platform_install(&sim);
 
-    std::vector<std::string> args = plan.args.empty() ? set.args() : plan.args;
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    Args args(plan.args.empty() ? set.args() : plan.args);
     // The standard streams themselves go to the files, so that what the tool
     // writes past its console (the image reader's "fseek()" report) lands
     // where a user would see it.
@@ -119,7 +115,7 @@ int child_run(const UpdateSet& set, const RunPlan& plan) {
         !std::freopen((plan.work_dir + "/err.txt").c_str(), "w", stderr) ||
         !std::freopen("/dev/null", "r", stdin))
         return CHILD_LOAD_FAILED;
-    int code = vtx_main(int(args.size()), argv.data(), Console{stdout, stderr, stdin});
+    int code = vtx_main(args.argc(), args.argv(), Console{stdout, stderr, stdin});
     std::fflush(stdout);
     std::fflush(stderr);
     platform_install(nullptr);
@@ -173,11 +169,16 @@ bool on_new_firmware(const UpdateSet& set, const BridgeView& view) {
 
 }  // namespace
 
-RunPlan traced_run(const std::string& state_in, const TempDir& work) {
+RunPlan run_plan(const std::string& state_in, const TempDir& work, int run) {
     RunPlan plan;
     plan.state_in = state_in;
-    plan.state_out = work.file("after.state");
+    plan.state_out = work.file("state" + std::to_string(run));
     plan.work_dir = work.path().string();
+    return plan;
+}
+
+RunPlan traced_run(const std::string& state_in, const TempDir& work) {
+    RunPlan plan = run_plan(state_in, work, 0);
     plan.trace_out = work.file("run.trace");
     return plan;
 }
@@ -231,10 +232,7 @@ PointResult run_point(const UpdateSet& set, const FaultPoint& point, long window
     TempDir work;
     std::string state = set.base_state;
     for (int run = 0; run <= MAX_RERUNS; ++run) {
-        RunPlan plan;
-        plan.state_in = state;
-        plan.state_out = work.file("state" + std::to_string(run));
-        plan.work_dir = work.path().string();
+        RunPlan plan = run_plan(state, work, run);
         if (run == 0)
             plan.fault = point;
         RunRecord record = run_tool_in_child(set, plan);

@@ -27,7 +27,7 @@ Window window_of(const std::vector<TraceLine>& reference) {
     for (const TraceLine& line : reference) {
         if (line.new_header && window.start < 0)
             window.start = line.index;
-        if (line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_RESTART)
+        if (line.is(OP_VENDOR_WRITE, SUB_RESTART))
             window.end = line.index;
     }
     return window;
@@ -77,8 +77,7 @@ TEST_P(FaultCampaign, EveryFaultEndsOnTheNewFirmwareWithItsParametersAndLedImage
     if (options.low_lead_region) {
         long first_restart = -1;
         for (const TraceLine& line : reference) {
-            if (first_restart < 0 && line.opcode == OP_VENDOR_WRITE &&
-                line.sub_command == SUB_RESTART)
+            if (first_restart < 0 && line.is(OP_VENDOR_WRITE, SUB_RESTART))
                 first_restart = line.index;
         }
         // The sample keeps the losses inside a write.

@@ -44,28 +44,23 @@ struct SafetyPoint {
     const Twin* twin = nullptr;
 };
 
+bool changes_firmware(Change change) {
+    return change == Change::kBinReplaced || change == Change::kBinChanged;
+}
+
 std::string change_name(const SafetyPoint& point) {
-    switch (point.change) {
-        case Change::kBinReplaced:
-            return "firmware image replaced";
-        case Change::kBinChanged:
-            return "firmware image changed in place";
-        case Change::kRescueReplaced:
-            return "rescue image replaced";
-        case Change::kRescueChanged:
-            return "rescue image changed in place";
-        case Change::kTwin:
-            return std::string("same identity word, ") + point.twin->name +
-                   (point.at == TWIN_FROM_THE_START ? ", from the start" : ", during a restart");
-    }
-    return "";
+    const char* names[] = {"firmware image replaced", "firmware image changed in place",
+                           "rescue image replaced", "rescue image changed in place"};
+    if (point.change != Change::kTwin)
+        return names[int(point.change)];
+    return std::string("same identity word, ") + point.twin->name +
+           (point.at == TWIN_FROM_THE_START ? ", from the start" : ", during a restart");
 }
 
 // In the child: the file as a user's copy or download might change it, put
 // back once the run is over so that the reruns have the files validated.
 void change_file(const UpdateSet& set, const SafetyPoint& point) {
-    const bool firmware =
-        point.change == Change::kBinReplaced || point.change == Change::kBinChanged;
+    const bool firmware = changes_firmware(point.change);
     const std::string& path = firmware ? set.bin : set.rescue;
     if (point.change == Change::kBinReplaced || point.change == Change::kRescueReplaced) {
         im::ImageRecipe other = firmware ? im::firmware_recipe_for_chip(0xA0010002, 0)
@@ -83,10 +78,7 @@ void change_file(const UpdateSet& set, const SafetyPoint& point) {
 
 RunPlan broken_run(const UpdateSet& set, const SafetyPoint& point, const std::string& state_in,
                    const TempDir& work, const std::vector<uint8_t>& original) {
-    RunPlan plan;
-    plan.state_in = state_in;
-    plan.state_out = work.file("state0");
-    plan.work_dir = work.path().string();
+    RunPlan plan = run_plan(state_in, work, 0);
     plan.setup = [&set, point](sim::SimPlatform& sim) {
         if (point.at == TWIN_FROM_THE_START) {
             attach_twin(sim, point.twin->chip_id, point.twin->rescue_firmware);
@@ -103,10 +95,7 @@ RunPlan broken_run(const UpdateSet& set, const SafetyPoint& point, const std::st
         });
     };
     if (point.change != Change::kTwin) {
-        const std::string path =
-            point.change == Change::kBinReplaced || point.change == Change::kBinChanged
-                ? set.bin
-                : set.rescue;
+        const std::string path = changes_firmware(point.change) ? set.bin : set.rescue;
         plan.after = [path, &original] { im::write_binary_file(path, original); };
     }
     return plan;
@@ -121,23 +110,16 @@ struct Outcome {
 Outcome run_safety_point(const UpdateSet& set, const SafetyPoint& point) {
     Outcome outcome;
     TempDir work;
-    const bool firmware =
-        point.change == Change::kBinReplaced || point.change == Change::kBinChanged;
-    const std::vector<uint8_t> original = read_file(firmware ? set.bin : set.rescue);
+    const std::vector<uint8_t> original =
+        read_file(changes_firmware(point.change) ? set.bin : set.rescue);
     std::string state = set.base_state;
     std::vector<int> codes;
     // A second bridge stays on the bus, so its reruns are refused alike: one
     // shows it.
     const int reruns = point.change == Change::kTwin ? 1 : MAX_RERUNS;
     for (int run = 0; run <= reruns; ++run) {
-        RunPlan plan;
-        if (run == 0) {
-            plan = broken_run(set, point, state, work, original);
-        } else {
-            plan.state_in = state;
-            plan.state_out = work.file("state" + std::to_string(run));
-            plan.work_dir = work.path().string();
-        }
+        const RunPlan plan =
+            run == 0 ? broken_run(set, point, state, work, original) : run_plan(state, work, run);
         RunRecord record = run_tool_in_child(set, plan);
         state = plan.state_out;
         codes.push_back(record.code);
@@ -163,7 +145,7 @@ std::vector<SafetyPoint> safety_points(const std::vector<TraceLine>& reference, 
     std::vector<SafetyPoint> points;
     std::set<long> restarts;
     for (const TraceLine& line : reference) {
-        if (line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_RESTART)
+        if (line.is(OP_VENDOR_WRITE, SUB_RESTART))
             restarts.insert(line.index);
     }
     for (Change change : {Change::kBinReplaced, Change::kBinChanged, Change::kRescueReplaced,
@@ -172,9 +154,8 @@ std::vector<SafetyPoint> safety_points(const std::vector<TraceLine>& reference, 
         // restart and every fourth command between; the sample takes every
         // eighth command and the one before each restart.
         for (const TraceLine& line : reference) {
-            const bool boundary =
-                line.index % 4 == 0 || restarts.count(line.index) ||
-                (line.opcode == OP_VENDOR_WRITE && line.sub_command == SUB_SET_FLASH_ADDRESS);
+            const bool boundary = line.index % 4 == 0 || restarts.count(line.index) ||
+                                  line.is(OP_VENDOR_WRITE, SUB_SET_FLASH_ADDRESS);
             if (full ? boundary : line.index % 8 == 0 || restarts.count(line.index + 1))
                 points.push_back({change, line.index});
         }

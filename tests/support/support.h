@@ -60,6 +60,25 @@ class InputStream {
     std::FILE* file_;
 };
 
+// An argument vector, `args` then `more`, ending in a null pointer, that
+// lives as long as the object.
+class Args {
+  public:
+    explicit Args(std::vector<std::string> args, const std::vector<std::string>& more = {})
+        : args_(std::move(args)) {
+        args_.insert(args_.end(), more.begin(), more.end());
+        for (std::string& arg : args_)
+            pointers_.push_back(arg.data());
+        pointers_.push_back(nullptr);
+    }
+    int argc() const { return int(args_.size()); }
+    char** argv() { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> args_;
+    std::vector<char*> pointers_;
+};
+
 // A simulated platform installed as the process's platform for the lifetime
 // of the object.
 class SimInstalled {
