@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/device_check.h"
+#include "app/startup.h"
 #include "companion/check.h"
 #include "companion/text.h"
 #include "update/image.h"
@@ -159,23 +160,14 @@ void check_chips(FileReport& report, const std::string& role) {
                        "this is a " + std::string(facts.role) + " image, not a " + role + " image");
 }
 
-// "_v" then "%u.%u.%u.%6s", as vtx_fwupdate reads the firmware image's name.
+// The version and date the name promises, read as vtx_fwupdate reads them.
 void read_name_version(const std::string& path, ImageFacts& facts) {
-    size_t cut = path.find_last_of('\\');
-    if (cut == std::string::npos)
-        cut = path.find_last_of('/');
-    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    size_t at = name.find("_v");
-    if (at == std::string::npos)
-        return;
-    unsigned major = 0, minor = 0, patch = 0;
-    char date[7] = {};
-    if (std::sscanf(name.c_str() + at + 2, "%u.%u.%u.%6s", &major, &minor, &patch, date) != 4)
+    ExpectedVersion expected;
+    if (parse_expected_version(path, expected) != EXPECTED_FOUND)
         return;
     facts.name_version_found = true;
-    facts.name_version =
-        std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
-    facts.name_date = date;
+    facts.name_version = expected.version;
+    facts.name_date = expected.date;
 }
 
 // After the update the bridge reports the version in the image's header, and
