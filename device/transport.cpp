@@ -20,8 +20,37 @@ namespace {
 constexpr int SEND_CALLS = 5;
 constexpr size_t SENSE_COPY = 18;
 
+// A data-in command the device answers with fewer bytes than asked ends as
+// one the device refused with CHECK CONDITION, so every caller takes its own
+// path for a failed read (and its own message and code) instead of reading
+// what its buffer held before. It is not repeated: the device did answer.
+constexpr int SHORT_READ_RESULT = 2;
+
+constexpr uint8_t OP_INQUIRY = 0x12;
+constexpr uint8_t OP_ATA_PASS_THROUGH_12 = 0xA1;
+constexpr uint8_t OP_SERVICE_ACTION_IN_16 = 0x9E;  // READ CAPACITY (16)
+constexpr uint32_t CAPACITY_FIELDS = 12;           // last LBA and block length
+
 bool misaligned(const void* data) {
     return reinterpret_cast<std::uintptr_t>(data) % 4 != 0;
+}
+
+// The bytes of a data-in command the caller relies on. The standard commands
+// may answer shorter than their allocation: INQUIRY and ATA IDENTIFY are read
+// with their tails as zeros (a zero model or revision names no supported chip,
+// zero IDENTIFY words no feature), READ CAPACITY needs its first two fields.
+// Every vendor read (flash, registers, window, header block, version) is
+// taken only whole: its length is what the logic compares and decodes.
+uint32_t bytes_needed(const VendorCommand& command, uint32_t length) {
+    switch (command.cdb[0]) {
+        case OP_INQUIRY:
+        case OP_ATA_PASS_THROUGH_12:
+            return 0;
+        case OP_SERVICE_ACTION_IN_16:
+            return std::min(length, CAPACITY_FIELDS);
+        default:
+            return length;
+    }
 }
 
 }  // namespace
@@ -106,6 +135,14 @@ int dev_send(DeviceHandle* handle, const VendorCommand& command, void* data, int
     if (sense)
         std::copy_n(request.sense, SENSE_COPY, sense);
     int result = request.scsi_status != 0 ? request.scsi_status : (call_ok ? 0 : error);
+    if (result == 0 && direction != 0 && request.residual != 0 && transfer) {
+        // What the device did not move reads as zeros, never as the buffer's
+        // old bytes.
+        const uint32_t moved = uint32_t(length) - std::min(request.residual, uint32_t(length));
+        std::memset(static_cast<uint8_t*>(transfer) + moved, 0, size_t(length) - moved);
+        if (moved < bytes_needed(command, uint32_t(length)))
+            result = SHORT_READ_RESULT;
+    }
     if (copied && direction != 0)
         std::memcpy(data, aligned.data(), size_t(length));
     return result;

@@ -28,7 +28,9 @@ DeviceHandle* dev_open(const char* path);
 int dev_close(DeviceHandle* handle);
 
 // One command: result 0, the SCSI status byte, or the platform's error code.
-// `sense`, when given, receives the first 18 bytes of sense data.
+// `sense`, when given, receives the first 18 bytes of sense data. Bytes of a
+// data-in transfer the device did not move read as zeros; a vendor read the
+// device answers short fails as CHECK CONDITION (2) would.
 int dev_send(DeviceHandle* handle, const VendorCommand& command, void* data, int32_t length,
              uint8_t direction, uint32_t timeout_s, uint8_t* sense);
 

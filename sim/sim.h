@@ -108,6 +108,7 @@ struct CommandFault {
     std::string device;    // "" any device, else a bridge name or device path
     int opcode = -1;       // -1 any
     int sub_command = -1;  // -1 any (vendor commands: CDB byte 4)
+    int64_t address = -1;  // -1 any (vendor commands: CDB bytes 8 to 11, little-endian)
     long index = -1;       // >= 0: only the command with this global index
     long skip = 0;
     long count = 1;
@@ -119,6 +120,10 @@ struct CommandFault {
     // the open made just before the command of that index.
     bool on_open = false;
     uint8_t sense_length = 18;  // sense bytes the device gives, 0 to 32
+    // Nonzero: a data-in command completes with good status but moves this
+    // many bytes fewer than asked (all of them when more); the rest of the
+    // caller's buffer keeps what it held.
+    uint32_t short_by = 0;
 };
 
 class Bridge;

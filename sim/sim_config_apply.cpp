@@ -125,6 +125,12 @@ bool Applier::fault_entry(ActiveFault& active, const Entry& entry, std::string& 
     } else if (key == "sense_length") {
         ok = value.number(0, 32, number);
         fault.sense_length = uint8_t(number);
+    } else if (key == "address") {
+        ok = value.number(-1, std::numeric_limits<uint32_t>::max(), number);
+        fault.address = number;
+    } else if (key == "short_by") {
+        ok = value.number(0, std::numeric_limits<uint32_t>::max(), number);
+        fault.short_by = uint32_t(number);
     } else if (key == "platform_error") {
         ok = value.number(0, std::numeric_limits<int>::max(), number);
         fault.platform_error = int(number);

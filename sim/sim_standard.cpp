@@ -88,6 +88,7 @@ void give_reply(ScsiCommand& command, const std::vector<uint8_t>& reply) {
     size_t n = std::min<size_t>(command.length, reply.size());
     if (n > 0)
         std::memcpy(command.data, reply.data(), n);
+    command.residual = command.length - uint32_t(n);
 }
 
 std::vector<uint8_t> bridge_inquiry(const BridgeConfig& config) {

@@ -167,6 +167,7 @@ void render_fault(std::ostream& out, const ActiveFault& active) {
     out << "device = " << quote(f.device) << "\n";
     out << "opcode = " << f.opcode << "\n";
     out << "sub_command = " << f.sub_command << "\n";
+    out << "address = " << f.address << "\n";
     out << "index = " << f.index << "\n";
     out << "skip = " << f.skip << "\n";
     out << "count = " << f.count << "\n";
@@ -177,6 +178,7 @@ void render_fault(std::ostream& out, const ActiveFault& active) {
     out << "platform_error = " << f.platform_error << "\n";
     out << "open = " << flag_text(f.on_open) << "\n";
     out << "sense_length = " << int(f.sense_length) << "\n";
+    out << "short_by = " << f.short_by << "\n";
     out << "matched = " << active.matched << "\n";
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "sim/sim_internal.h"
+#include "vtx/bytes.h"
 
 namespace vtx::sim {
 
@@ -28,6 +29,8 @@ bool fault_matches(const CommandFault& fault, const ScsiCommand& command, long i
         return false;
     if (fault.sub_command >= 0 && fault.sub_command != command.cdb[4])
         return false;
+    if (fault.address >= 0 && fault.address != load_le32(command.cdb + 8))
+        return false;
     return device_matches(fault, path, bridge_name);
 }
 
@@ -44,9 +47,10 @@ bool take_turn(detail::ActiveFault& active) {
 
 // Every matching fault counts the command; the first one whose turn it is
 // decides how the command fails. A fault that names neither a status nor a
-// platform error gives CHECK CONDITION.
+// platform error gives CHECK CONDITION; one that names a short answer lets the
+// command run and sets `short_by` instead.
 bool injected_fault(detail::World& world, const ScsiCommand& command, const std::string& path,
-                    const std::string& bridge_name, Outcome& outcome) {
+                    const std::string& bridge_name, Outcome& outcome, uint32_t& short_by) {
     bool fired = false;
     for (auto& active : world.faults) {
         const CommandFault& fault = active.fault;
@@ -56,6 +60,10 @@ bool injected_fault(detail::World& world, const ScsiCommand& command, const std:
         if (!due || fired)
             continue;
         fired = true;
+        if (fault.short_by != 0) {
+            short_by = fault.short_by;
+            continue;
+        }
         outcome = Outcome{};
         if (fault.platform_error != 0) {
             outcome.platform_error = fault.platform_error;
@@ -67,7 +75,41 @@ bool injected_fault(detail::World& world, const ScsiCommand& command, const std:
             outcome.sense_length = fault.sense_length;
         }
     }
-    return fired;
+    return fired && short_by == 0;
+}
+
+// A device that answers a data-in command `short_by` bytes short: the tail of
+// the caller's buffer keeps the bytes it held before the command.
+class ShortAnswer {
+  public:
+    ShortAnswer(ScsiCommand& command, uint32_t short_by) : command_(command) {
+        if (!command.data_in || short_by == 0 || command.length == 0)
+            return;
+        moved_ = command.length - std::min(short_by, command.length);
+        const auto* bytes = static_cast<const uint8_t*>(command.data);
+        old_.assign(bytes + moved_, bytes + command.length);
+    }
+    void apply() {
+        if (old_.empty())
+            return;
+        std::memcpy(static_cast<uint8_t*>(command_.data) + moved_, old_.data(), old_.size());
+        command_.residual = std::max(command_.residual, uint32_t(old_.size()));
+    }
+
+  private:
+    ScsiCommand& command_;
+    uint32_t moved_ = 0;
+    std::vector<uint8_t> old_;
+};
+
+Outcome run_on_target(detail::World& world, const detail::Handle& h, Bridge::State* bridge,
+                      ScsiCommand& command) {
+    if (!bridge)
+        return detail::run_disk_command(world.disks[h.index], command);
+    if (command.length > bridge->config.max_transfer) {
+        return detail::illegal(detail::ASC_INVALID_FIELD_IN_CDB);
+    }
+    return bridge->run_command(command);
 }
 
 // Runs the command on the handle's device. `restarting` names the bridge
@@ -94,16 +136,15 @@ Outcome run_on_device(detail::World& world, OsHandle handle, ScsiCommand& comman
         outcome.platform_error = SIM_ERROR_DEVICE_NOT_CONNECTED;
         return outcome;
     }
-    if (injected_fault(world, command, device, bridge ? bridge->config.name : "", outcome)) {
+    uint32_t short_by = 0;
+    if (injected_fault(world, command, device, bridge_name, outcome, short_by)) {
         return outcome;
     }
-    if (!bridge)
-        return detail::run_disk_command(world.disks[h.index], command);
-    if (command.length > bridge->config.max_transfer) {
-        return detail::illegal(detail::ASC_INVALID_FIELD_IN_CDB);
-    }
-    outcome = bridge->run_command(command);
-    if (outcome.restart && outcome.status == 0 && outcome.platform_error == 0) {
+    ShortAnswer answer(command, short_by);
+    outcome = run_on_target(world, h, bridge, command);
+    if (outcome.status == 0 && outcome.platform_error == 0)
+        answer.apply();
+    if (bridge && outcome.restart && outcome.status == 0 && outcome.platform_error == 0) {
         restarting = bridge;
     }
     return outcome;
@@ -167,6 +208,7 @@ bool SimPlatform::pass_through(OsHandle handle, ScsiCommand& command) {
 
     Bridge::State* restarting = nullptr;
     command.scsi_status = 0;
+    command.residual = 0;
     Outcome outcome = run_on_device(world, handle, command, entry.device, entry.bridge, restarting);
 
     entry.call_ok = outcome.platform_error == 0;

@@ -90,6 +90,7 @@ bool LinuxPlatform::pass_through(OsHandle handle, ScsiCommand& command) {
         return false;
     }
     command.scsi_status = header.status;
+    command.residual = sg_residual(header.resid, command.length);
     // SG_IO returns 0 also for a command that timed out or was lost on the
     // way; such a command did not complete and must not pass for success.
     const int error = sg_transport_error(header.host_status, header.driver_status);

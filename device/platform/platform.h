@@ -17,7 +17,7 @@ constexpr OsHandle INVALID_OS_HANDLE = -1;
 
 // One SCSI command, as dev_send hands it to the platform: a 16-byte command
 // block, at most one data buffer moved in one direction, a time-out, and the
-// status and sense data the device gives back.
+// status, sense data and transfer count the device gives back.
 struct ScsiCommand {
     uint8_t cdb[16] = {};
     void* data = nullptr;
@@ -26,6 +26,7 @@ struct ScsiCommand {
     uint32_t timeout_s = 0;
     uint8_t scsi_status = 0;  // out: the device's status byte
     uint8_t sense[32] = {};   // out: sense data, filled by the platform
+    uint32_t residual = 0;    // out: bytes of length the device did not move, at most length
 };
 
 class Platform {

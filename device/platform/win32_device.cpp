@@ -37,13 +37,16 @@ bool Win32Platform::close_device(OsHandle handle) {
 bool Win32Platform::pass_through(OsHandle handle, ScsiCommand& command) {
     PassThroughRequest request;
     fill_pass_through_request(request, command);
-    DWORD returned = 0;  // the transferred count is not used: callers zero their replies
+    // `returned` counts the bytes of the request structure; the data moved
+    // stands in the request's DataTransferLength.
+    DWORD returned = 0;
     const BOOL ok = DeviceIoControl(native(handle), IOCTL_SCSI_PASS_THROUGH_DIRECT, &request,
                                     sizeof request, &request, sizeof request, &returned, nullptr);
     if (!ok)
         last_error_ = int(GetLastError());
     command.scsi_status = request.sptd.ScsiStatus;
     std::copy_n(request.sense, sizeof command.sense, command.sense);
+    command.residual = ok ? pass_through_residual(request, command) : command.length;
     return ok != FALSE;
 }
 

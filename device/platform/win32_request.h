@@ -74,4 +74,13 @@ inline void fill_pass_through_request(PassThroughRequest& request, const ScsiCom
     std::copy_n(command.cdb, sizeof command.cdb, sptd.Cdb);
 }
 
+// The bytes of the command's length the driver did not move: it writes the
+// count it did move back into DataTransferLength. A count larger than asked
+// is taken as the whole length.
+inline uint32_t pass_through_residual(const PassThroughRequest& request,
+                                      const ScsiCommand& command) {
+    const ULONG moved = request.sptd.DataTransferLength;
+    return moved >= command.length ? 0 : command.length - uint32_t(moved);
+}
+
 }  // namespace vtx

@@ -39,6 +39,7 @@ struct Reply {
     uint8_t status = 0;          // SCSI status byte
     std::vector<uint8_t> data;   // written into the buffer (data-in commands, at most length)
     std::vector<uint8_t> sense;  // written into the sense area
+    uint32_t residual = 0;       // bytes of the length the device did not move
 };
 
 using Responder = std::function<Reply(const SentCommand&)>;
@@ -87,6 +88,7 @@ class FakePlatform : public sim::SimPlatform {
         }
         std::copy_n(reply.sense.begin(), std::min<size_t>(reply.sense.size(), 32), command.sense);
         command.scsi_status = reply.status;
+        command.residual = reply.residual;
         if (!reply.call_ok)
             last_error_ = reply.error;
         return reply.call_ok;

@@ -230,6 +230,21 @@ TEST(LinuxPlatform, TimedOutOrLostCommandIsNeverSuccess) {
     }
 }
 
+TEST(LinuxPlatform, BytesNotMovedComeFromResidAndNeverExceedTheLength) {
+    struct Case {
+        int resid;
+        uint32_t length, expected;
+    } cases[] = {
+        {0, 4096, 0},        // whole
+        {96, 4096, 96},      // short by 96
+        {4096, 4096, 4096},  // nothing moved
+        {5000, 4096, 4096},  // a count past the buffer
+        {-8, 4096, 0},       // more moved than asked
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sg_residual(c.resid, c.length), c.expected) << c.resid;
+}
+
 // A listing that fails part-way, at every read, is no listing: no disks, no
 // sg node (the block node itself opens), and never an exception.
 TEST(LinuxPlatform, DirectoryListingThatFailsPartWayGivesNothingAndNeverThrows) {

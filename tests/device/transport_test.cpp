@@ -75,6 +75,55 @@ TEST_F(TransportTest, AlignedCopyThatCannotBeAllocatedOrANegativeLengthOrNoHandl
     EXPECT_TRUE(fake->sent.empty());
 }
 
+// A device that moves fewer bytes than asked: the rest never keeps the
+// buffer's old bytes, and only the standard commands that may answer short
+// (and READ CAPACITY up to its two fields) pass.
+TEST_F(TransportTest, ShortDataInReadsAsZerosAndFailsWhereEveryByteIsNeeded) {
+    struct Case {
+        uint8_t opcode;
+        uint32_t length, residual;
+        size_t offset;  // 1: a misaligned buffer, through the aligned copy
+        uint8_t direction;
+        int expected;
+    } cases[] = {
+        {OP_VENDOR_READ, 8, 3, 0, DIR_IN, 2},
+        {OP_VENDOR_READ, 8, 8, 1, DIR_IN, 2},
+        {OP_VENDOR_READ, 8, 100, 0, DIR_IN, 2},
+        {OP_VENDOR_READ, 8, 0, 1, DIR_IN, 0},
+        {0x12, 24, 20, 1, DIR_IN, 0},
+        {0x12, 24, 100, 0, DIR_IN, 0},
+        {0xA1, 16, 8, 0, DIR_IN, 0},
+        {0x9E, 32, 20, 0, DIR_IN, 0},
+        {0x9E, 32, 21, 1, DIR_IN, 2},
+        {OP_VENDOR_WRITE, 8, 3, 0, DIR_OUT, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(c.opcode) << std::dec << " length "
+                                        << c.length << " short by " << c.residual);
+        const uint32_t moved = c.length - std::min(c.residual, c.length);
+        respond = [&c, moved](const SentCommand&) {
+            Reply reply;
+            reply.data.assign(moved, 0xAB);
+            reply.residual = c.residual;
+            return reply;
+        };
+        alignas(4) uint8_t storage[40];
+        std::memset(storage, 0xEE, sizeof storage);
+        VendorCommand command;
+        command.cdb[0] = c.opcode;
+        EXPECT_EQ(dev_send(handle, command, storage + c.offset, int32_t(c.length), c.direction,
+                           DEV_TIMEOUT, nullptr),
+                  c.expected);
+        std::vector<uint8_t> expected(c.length, 0xEE);
+        if (c.direction == DIR_IN) {
+            std::fill_n(expected.begin(), moved, 0xAB);
+            std::fill(expected.begin() + moved, expected.end(), 0);
+        }
+        EXPECT_EQ(hex(storage + c.offset, c.length), hex(expected.data(), c.length));
+        EXPECT_EQ(storage[c.offset + c.length], 0xEE) << "written past the length";
+    }
+}
+
 // The platform names its general failure (31 on Windows, EIO on Linux).
 TEST_F(TransportTest, GeneralFailureIsRetriedUpToFiveCallsInAll) {
     struct Case {

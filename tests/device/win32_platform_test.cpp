@@ -66,6 +66,23 @@ TEST(Win32Request, DataOutAndNoData) {
     EXPECT_EQ(load_le64(built_request(command).b + 24), 0u);
 }
 
+// The driver writes the count it moved back into DataTransferLength.
+TEST(Win32Request, BytesNotMovedComeFromTheCountTheDriverWritesBack) {
+    struct Case {
+        ULONG moved;
+        uint32_t expected;
+    } cases[] = {{4096, 0}, {4000, 96}, {0, 4096}, {8192, 0}};
+    ScsiCommand command;
+    command.length = 4096;
+    command.data_in = true;
+    for (const Case& c : cases) {
+        PassThroughRequest request;
+        fill_pass_through_request(request, command);
+        request.sptd.DataTransferLength = c.moved;
+        EXPECT_EQ(pass_through_residual(request, command), c.expected) << c.moved;
+    }
+}
+
 TEST(Win32Platform, CandidatePathsArePhysicalDrivesThenLetters) {
     Win32Platform layer;
     EXPECT_EQ(layer.candidate_path(0, 0), "\\\\.\\PhysicalDrive0");

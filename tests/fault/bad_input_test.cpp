@@ -40,6 +40,28 @@ BridgeDamage rejected(uint8_t opcode, uint8_t sub_command, long count) {
     return [=](sim::SimPlatform& sim) { sim.add_fault(failing(opcode, sub_command, 0, count)); };
 }
 
+// The firmware's two 64 KiB body chunks hold the same bytes (a counting fill
+// repeats every 64 KiB), and the read-back of the lower one, written right
+// after the upper one, always comes 4096 bytes short: the bytes not moved
+// must never be taken from what the read-back buffer held before.
+BadInput short_readback() {
+    BadInput c = misbehaving(
+        "a read-back always 4096 bytes short, the chunk written before it the same bytes",
+        [](sim::SimPlatform& sim) {
+            sim::CommandFault fault = failing(OP_VENDOR_READ, SUB_MEMORY_READ, 0, -1);
+            fault.address = read_window(im::MAIN_BODY_ADDRESS);
+            fault.short_by = 4096;
+            sim.add_fault(fault);
+        },
+        1, failed(-10), true);
+    c.files = [](const UpdateSet& set) {
+        im::ImageRecipe plan = firmware();
+        plan.fill = im::ImageFill::kCounting;
+        return im::write_binary_file(set.bin, im::build_firmware_image(plan));
+    };
+    return c;
+}
+
 std::string area_overflow() {
     std::string text;
     for (int i = 0; i < 40; ++i)
@@ -133,6 +155,7 @@ std::vector<BadInput> cases() {
         misbehaving(
             "every read-back differs",
             [](sim::SimPlatform& sim) { sim.corrupt_readbacks(1 << 30); }, 1, f11, true),
+        short_readback(),
         misbehaving("identity read fails 3 times after each boot",
                     with_config([](sim::BridgeConfig& c) { c.identity_failures_after_boot = 3; }),
                     0, "[INFO] New FW version: 1.2.4", true),

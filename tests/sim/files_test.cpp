@@ -146,7 +146,8 @@ TEST(SimFiles, FaultCountersAtTheTopOfTheirRangeFireOnTheirTurnsOnly) {
 
 // Devices that misbehave in ways the tool must survive, as a description
 // sets them up: an open that fails, an identity word that changes with a
-// restart, a version reply with no zero byte, sense data of any length.
+// restart, a version reply with no zero byte and shorter than asked, a read
+// of one address answered short, sense data of any length.
 TEST(SimFiles, DescriptionSetsUpDevicesThatMisbehave) {
     TempDir dir;
     SimPlatform sim;
@@ -155,7 +156,8 @@ TEST(SimFiles, DescriptionSetsUpDevicesThatMisbehave) {
         dir.write("d.txt", std::string("[bridge odd]\nfirmware = main\nidentity = 0x11111111\n"
                                        "identity_after_restart = 0x22222222\n"
                                        "version_reply = hex:0102030405\n"
-                                       "[fault]\nopen = yes\ndevice = odd\nskip = 1\n")),
+                                       "[fault]\nopen = yes\ndevice = odd\nskip = 1\n"
+                                       "[fault]\naddress = 0xB37000C8\nshort_by = 3\n")),
         sim, error))
         << error;
     // A state file keeps every one of them.
@@ -169,8 +171,17 @@ TEST(SimFiles, DescriptionSetsUpDevicesThatMisbehave) {
     EXPECT_EQ(copy.open_device(DRIVE1), INVALID_OS_HANDLE);
     EXPECT_EQ(copy.last_error(), sim::SIM_ERROR_ACCESS_DENIED);
     EXPECT_NE(copy.open_device(DRIVE1), INVALID_OS_HANDLE);
-    EXPECT_EQ(vendor_in(copy, h, SUB_VERSION, 0, 20).data,
+    const SimReply version = vendor_in(copy, h, SUB_VERSION, 0, 20);
+    EXPECT_EQ(version.data,
               (std::vector<uint8_t>{1, 2, 3, 4, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(version.residual, 15u);
+    // The chip id comes one byte of four; the buffer keeps the rest.
+    for (uint32_t address : {0xB37000C8u, 0xB37000C4u}) {
+        VendorCommand c = vendor_command(OP_VENDOR_READ, SUB_MEMORY_READ, address, 4);
+        const SimReply reply = send(copy, h, c.cdb, std::vector<uint8_t>(4, 0x55), true);
+        EXPECT_EQ(reply.residual, address == 0xB37000C8u ? 3u : 0u);
+        EXPECT_EQ(reply.data[3], address == 0xB37000C8u ? 0x55 : 0x00) << std::hex << address;
+    }
     EXPECT_EQ(load_le32(vendor_in(copy, h, SUB_IDENTITY, 0, 4).data.data()), 0x11111111u);
     restart(copy, h);
     copy.pause_ms(5000);

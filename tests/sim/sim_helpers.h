@@ -18,6 +18,7 @@ struct SimReply {
     bool call_ok = false;
     int error = 0;
     uint8_t status = 0, sense_key = 0, asc = 0;
+    uint32_t residual = 0;
     std::vector<uint8_t> data;
 };
 
@@ -35,6 +36,7 @@ inline SimReply send(sim::SimPlatform& sim, OsHandle handle, const uint8_t* cdb,
     reply.status = command.scsi_status;
     reply.sense_key = command.sense[2] & 0x0F;
     reply.asc = command.sense[12];
+    reply.residual = command.residual;
     reply.data = data;
     return reply;
 }
