@@ -12,7 +12,6 @@ namespace vtx {
 
 namespace {
 
-constexpr uint8_t OP_INQUIRY = 0x12;
 constexpr uint32_t MAX_TRANSFER_SELECTOR = 2;
 constexpr uint32_t READY_CHECK_LENGTH = 96;
 // Bits 16 to 23 of the chip revision register above this mark a revision this

@@ -47,7 +47,7 @@ int ata_identify(DeviceHandle* handle, Buffer& reply, uint32_t at_least) {
         return -1;
 
     VendorCommand command;
-    command.cdb[0] = 0xA1;  // ATA PASS-THROUGH (12)
+    command.cdb[0] = OP_ATA_PASS_THROUGH_12;
     command.cdb[1] = 0x08;  // protocol 4: PIO data in
     command.cdb[2] = 0x0E;  // from the device, length in blocks, from the sector count
     command.cdb[4] = 1;     // sector count
@@ -75,7 +75,7 @@ int dev_query_attachment(DeviceHandle* handle, AttachmentStatus* out) {
 
 int dev_read_capacity(DeviceHandle* handle, uint64_t* last_lba, uint32_t* block_len) {
     VendorCommand command;
-    command.cdb[0] = 0x9E;  // SERVICE ACTION IN (16)
+    command.cdb[0] = OP_SERVICE_ACTION_IN_16;
     command.cdb[1] = 0x10;  // READ CAPACITY (16)
     store_be32(command.cdb + 10, CAPACITY_SIZE);
     alignas(4) uint8_t reply[CAPACITY_SIZE] = {};

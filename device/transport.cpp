@@ -26,10 +26,7 @@ constexpr size_t SENSE_COPY = 18;
 // what its buffer held before. It is not repeated: the device did answer.
 constexpr int SHORT_READ_RESULT = 2;
 
-constexpr uint8_t OP_INQUIRY = 0x12;
-constexpr uint8_t OP_ATA_PASS_THROUGH_12 = 0xA1;
-constexpr uint8_t OP_SERVICE_ACTION_IN_16 = 0x9E;  // READ CAPACITY (16)
-constexpr uint32_t CAPACITY_FIELDS = 12;           // last LBA and block length
+constexpr uint32_t CAPACITY_FIELDS = 12;  // last LBA and block length
 
 bool misaligned(const void* data) {
     return reinterpret_cast<std::uintptr_t>(data) % 4 != 0;

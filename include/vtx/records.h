@@ -31,6 +31,11 @@ constexpr uint32_t DEV_TIMEOUT = 10;
 constexpr uint8_t DIR_OUT = 0;  // data to the device
 constexpr uint8_t DIR_IN = 1;   // data from the device
 
+// The standard commands the tool sends a drive.
+constexpr uint8_t OP_INQUIRY = 0x12;
+constexpr uint8_t OP_ATA_PASS_THROUGH_12 = 0xA1;
+constexpr uint8_t OP_SERVICE_ACTION_IN_16 = 0x9E;  // READ CAPACITY (16)
+
 // Vendor opcodes and sub-commands of the bridge's command set.
 constexpr uint8_t OP_VENDOR_READ = 0xE2;
 constexpr uint8_t OP_VENDOR_WRITE = 0xE3;
