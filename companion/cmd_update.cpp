@@ -342,13 +342,8 @@ struct Tally {
 void write_job(JsonWriter& json, const UpdateJob& job) {
     json.field("firmware_image", job.bin);
     json.field("rescue_image", job.rescue);
-    for (auto [key, path] : {std::pair{"parameter_file", &job.cfg}, {"led_image", &job.led}}) {
-        json.key(key);
-        if (*path)
-            json.string(**path);
-        else
-            json.null();
-    }
+    json.field_or_null("parameter_file", job.cfg.has_value(), job.cfg.value_or(""));
+    json.field_or_null("led_image", job.led.has_value(), job.led.value_or(""));
     json.key("expected");
     json.begin_object();
     json.field("version", job.expected.version);
@@ -383,7 +378,6 @@ int run_update(const Output& output) {
             say(output, "\n");
         }
     }
-    const char* names[] = {"updated", "current", "failed", "unconfirmed"};
     if (!output.json()) {
         say(output, "%d updated, %d current, %d failed, %d unconfirmed\n", tally.count[0],
             tally.count[1], tally.count[2], tally.count[3]);
@@ -400,7 +394,7 @@ int run_update(const Output& output) {
         write_update(json, update);
     json.end_array();
     for (int i = 0; i < 4; ++i)
-        json.field(names[i], tally.count[i]);
+        json.field(outcome_name(Outcome(i)), tally.count[i]);
     return json_end(json, output, tally.exit_code(), tally.message());
 }
 

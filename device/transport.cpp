@@ -24,7 +24,7 @@ constexpr size_t SENSE_COPY = 18;
 // one the device refused with CHECK CONDITION, so every caller takes its own
 // path for a failed read (and its own message and code) instead of reading
 // what its buffer held before. It is not repeated: the device did answer.
-constexpr int SHORT_READ_RESULT = 2;
+constexpr int SHORT_READ_RESULT = STATUS_CHECK_CONDITION;
 
 constexpr uint32_t CAPACITY_FIELDS = 12;  // last LBA and block length
 

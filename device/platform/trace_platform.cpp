@@ -3,12 +3,11 @@
 #include <cstdio>
 
 #include "tools/outfile/growing_file.h"
+#include "vtx/records.h"
 
 namespace vtx {
 
 namespace {
-
-constexpr uint8_t CHECK_CONDITION = 2;
 
 std::string hex_of(const uint8_t* data, std::size_t length) {
     static const char digits[] = "0123456789abcdef";
@@ -42,7 +41,7 @@ std::string seconds(double value) {
 
 // Key, ASC and ASCQ from fixed-format or descriptor-format sense data.
 std::string sense_field(const ScsiCommand& command) {
-    if (command.scsi_status != CHECK_CONDITION)
+    if (command.scsi_status != STATUS_CHECK_CONDITION)
         return "-";
     const uint8_t* sense = command.sense;
     bool descriptor = (sense[0] & 0x7F) == 0x72 || (sense[0] & 0x7F) == 0x73;

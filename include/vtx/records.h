@@ -35,6 +35,7 @@ constexpr uint8_t DIR_IN = 1;   // data from the device
 constexpr uint8_t OP_INQUIRY = 0x12;
 constexpr uint8_t OP_ATA_PASS_THROUGH_12 = 0xA1;
 constexpr uint8_t OP_SERVICE_ACTION_IN_16 = 0x9E;  // READ CAPACITY (16)
+constexpr uint8_t STATUS_CHECK_CONDITION = 2;      // the status byte of a refused command
 
 // Vendor opcodes and sub-commands of the bridge's command set.
 constexpr uint8_t OP_VENDOR_READ = 0xE2;
